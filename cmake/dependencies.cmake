@@ -1,0 +1,27 @@
+# googletest from the sources Debian's googletest package ships.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+if(WIN32)
+  # zlib from Debian's mingw package, libsodium cross-built by scripts/install-deps.sh.
+  find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
+  add_library(lumora_zlib INTERFACE)
+  target_link_libraries(lumora_zlib INTERFACE ${ZLIB_STATIC})
+  set(sodium_prefix ${LUMORA_DEPS_DIR}/libsodium-i686)
+  if(NOT EXISTS ${sodium_prefix}/lib/libsodium.a)
+    message(FATAL_ERROR "libsodium for i686-w64-mingw32 missing: run scripts/install-deps.sh")
+  endif()
+  add_library(lumora_sodium STATIC IMPORTED GLOBAL)
+  set_target_properties(lumora_sodium PROPERTIES
+    IMPORTED_LOCATION ${sodium_prefix}/lib/libsodium.a
+    INTERFACE_INCLUDE_DIRECTORIES ${sodium_prefix}/include
+    INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)
+else()
+  find_package(ZLIB REQUIRED)
+  add_library(lumora_zlib INTERFACE)
+  target_link_libraries(lumora_zlib INTERFACE ZLIB::ZLIB)
+  find_library(SODIUM_LIB NAMES sodium REQUIRED)
+  add_library(lumora_sodium INTERFACE)
+  target_link_libraries(lumora_sodium INTERFACE ${SODIUM_LIB})
+endif()

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Brings a Debian 12 machine to everything the build and the tests need.
+# Idempotent: on a ready machine it checks and returns within seconds.
+#
+# What it changes on the machine: it enables the i386 architecture in dpkg and
+# installs Debian packages with apt-get. Everything else (the libsodium and
+# googletest builds, the apt lists of the one source fetch) stays under the
+# build folder given as $1 (default: build/deps).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+deps=${1:-$root/build/deps}
+mkdir -p "$deps"
+
+packages=(
+  build-essential cmake ninja-build pkg-config dpkg-dev autoconf automake libtool clang llvm
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  libz-mingw-w64-dev
+  wine wine32:i386 xvfb xauth x11-utils imagemagick
+  googletest
+  nginx-light minisign msitools wixl openssl python3 ca-certificates
+  libsodium-dev zlib1g-dev libclang-rt-14-dev binutils
+)
+
+have_all_packages() {
+  local status
+  status=$(dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null) || return 1
+  [ "$(grep -c '^install ok installed$' <<<"$status")" -eq "${#packages[@]}" ]
+}
+
+export DEBIAN_FRONTEND=noninteractive
+if ! have_all_packages; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${packages[@]}"
+fi
+
+# The cross compiler must use the posix thread model (std::thread, std::mutex).
+for tool in i686-w64-mingw32-gcc i686-w64-mingw32-g++; do
+  if [ "$(readlink -f "$(command -v $tool)")" != "$(readlink -f /usr/bin/$tool-posix)" ]; then
+    update-alternatives --set $tool /usr/bin/$tool-posix
+  fi
+done
+
+# libsodium for i686-w64-mingw32, cross-built from Debian's source package.
+sodium_prefix=$deps/libsodium-i686
+if [ ! -f "$sodium_prefix/lib/libsodium.a" ]; then
+  src=$deps/libsodium-src
+  rm -rf "$src"; mkdir -p "$src/lists/partial"
+  # A sources list of our own, used for this one fetch only, so no deb-src line
+  # is added to the machine's apt configuration.
+  cat > "$src/deb-src.list" <<'LIST'
+deb-src http://deb.debian.org/debian bookworm main
+LIST
+  apt_src=(-o "Dir::Etc::SourceList=$src/deb-src.list" -o "Dir::Etc::SourceParts=/nonexistent"
+           -o "Dir::State::Lists=$src/lists" -o "APT::Sandbox::User=root")
+  apt-get "${apt_src[@]}" update -q
+  (cd "$src" && apt-get "${apt_src[@]}" source --download-only libsodium && dpkg-source -x libsodium_*.dsc tree)
+  (cd "$src/tree" && autoreconf -fi >"$src/autoreconf.log" 2>&1 &&
+    ./configure --host=i686-w64-mingw32 --prefix="$sodium_prefix" --disable-shared --enable-static \
+      --with-pic=no CFLAGS="-O3 -fno-stack-protector" >"$src/configure.log" &&
+    make -j"$(nproc)" >"$src/make.log" && make install >>"$src/make.log")
+  rm -rf "$src"
+fi

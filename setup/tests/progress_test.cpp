@@ -1,0 +1,105 @@
+#include "setup/progress.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+template <class T>
+struct recorder : fenrix::progress<T> {
+    std::vector<T> values;
+    std::vector<std::pair<T, T>> ranges;
+    bool stop = false;
+    void set_range(T start, T end) override { ranges.emplace_back(start, end); }
+    void set(T value) override { values.push_back(value); }
+    bool cancel() override { return stop; }
+};
+
+template <class T>
+class GlobalProgress : public ::testing::Test {};
+using units = ::testing::Types<unsigned int, unsigned long long>;
+TYPED_TEST_SUITE(GlobalProgress, units);
+
+TYPED_TEST(GlobalProgress, ReportsOuterRangeAtConstruction)
+{
+    recorder<TypeParam> outer;
+    fenrix::global_progress<TypeParam> p(&outer, 0, 1000);
+    ASSERT_EQ(outer.ranges.size(), 1u);
+    EXPECT_EQ(outer.ranges[0], std::make_pair(TypeParam(0), TypeParam(1000)));
+}
+
+TYPED_TEST(GlobalProgress, MapsPhasesOntoSections)
+{
+    recorder<TypeParam> outer;
+    fenrix::global_progress<TypeParam> p(&outer, 0, 1000);
+    p.set_section(100, 1000);
+    p.set_range(0, 4000);
+    p.set(2000);
+    p.set_section(0, 100);
+    p.set_range(0, 3);
+    p.set(1);  // 33.33 truncates toward zero
+    EXPECT_EQ(outer.values, (std::vector<TypeParam>{550, 33}));
+}
+
+TYPED_TEST(GlobalProgress, ReportsNothingWithoutRangeOrSection)
+{
+    recorder<TypeParam> outer;
+    fenrix::global_progress<TypeParam> p(&outer, 0, 1000);
+    p.set(5);  // neither range nor section given
+    p.set_section(0, 100);
+    p.set(5);  // own range still empty (1 to 0)
+    p.set_range(7, 7);
+    p.set(7);  // empty own range
+    EXPECT_TRUE(outer.values.empty());
+}
+
+TYPED_TEST(GlobalProgress, DoesNotClampBeyondTheRange)
+{
+    recorder<TypeParam> outer;
+    fenrix::global_progress<TypeParam> p(&outer, 0, 1000);
+    p.set_section(0, 100);
+    p.set_range(0, 10);
+    p.set(20);
+    EXPECT_EQ(outer.values, (std::vector<TypeParam>{200}));
+}
+
+TYPED_TEST(GlobalProgress, NullOuterAcceptsEverythingAndNeverCancels)
+{
+    fenrix::global_progress<TypeParam> p(nullptr, 0, 1000);
+    p.set_section(0, 100);
+    p.set_range(0, 10);
+    p.set(5);
+    p.set_text(nullptr);
+    p.show(1);
+    EXPECT_FALSE(p.cancel());
+}
+
+TYPED_TEST(GlobalProgress, ForwardsCancel)
+{
+    recorder<TypeParam> outer;
+    fenrix::global_progress<TypeParam> p(&outer, 0, 1000);
+    EXPECT_FALSE(p.cancel());
+    outer.stop = true;
+    EXPECT_TRUE(p.cancel());
+}
+
+TEST(Progress, DefaultReportsNothingAndNeverCancels)
+{
+    fenrix::progress<unsigned int> p;
+    p.set_range(0, 1);
+    p.set(1);
+    EXPECT_FALSE(p.cancel());
+}
+
+TEST(UserCancelled, IsARuntimeErrorWithItsText)
+{
+    try {
+        throw fenrix::user_cancelled("operation cancelled");
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "operation cancelled");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,8 @@
+#include "stream/last_error.hpp"
+
+#include <cerrno>
+
+int fenrix::stream::last_os_error()
+{
+    return errno;
+}
