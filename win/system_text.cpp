@@ -1,0 +1,114 @@
+#include "win/system_text.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace wembra {
+
+DWORD expand_environment_strings(const wchar_t* text, std::wstring& out)
+{
+    DWORD size = DWORD(wcslen(text) + 256);
+    for (;;) {
+        out.resize(size);
+        const DWORD result = ExpandEnvironmentStringsW(text, out.data(), size);
+        if (result == 0) {
+            out.clear();
+            return 0;
+        }
+        if (result > size) {
+            size = result;
+            continue;
+        }
+        out.resize(result - 1);
+        return result;
+    }
+}
+
+namespace {
+
+bool is_string_type(DWORD type)
+{
+    return type == REG_SZ || type == REG_MULTI_SZ;
+}
+
+// Drops the one terminating zero a string value usually carries.
+void drop_terminator(std::wstring& text)
+{
+    if (text.size() > 1 && text.back() == L'\0')
+        text.pop_back();
+    else if (text.size() == 1 && text[0] == L'\0')
+        text.clear();
+}
+
+LONG expand_into(const wchar_t* raw, std::wstring& out)
+{
+    return expand_environment_strings(raw, out) ? ERROR_SUCCESS : LONG(GetLastError());
+}
+
+}  // namespace
+
+LONG reg_query_string(HKEY key, const wchar_t* value_name, std::wstring& out)
+{
+    wchar_t buffer[512 + 1];
+    DWORD type = 0;
+    DWORD bytes = sizeof buffer - sizeof(wchar_t);
+    LONG status = RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    if (status == ERROR_SUCCESS) {
+        if (is_string_type(type)) {
+            out.assign(buffer, bytes / sizeof(wchar_t));
+            drop_terminator(out);
+            return ERROR_SUCCESS;
+        }
+        if (type == REG_EXPAND_SZ) {
+            buffer[bytes / sizeof(wchar_t)] = L'\0';
+            return expand_into(buffer, out);
+        }
+        return ERROR_INVALID_DATA;
+    }
+    if (status != ERROR_MORE_DATA)
+        return status;
+
+    if (is_string_type(type)) {
+        std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+        DWORD size = bytes;
+        status = RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+        if (status == ERROR_SUCCESS) {
+            // The value may have changed between the two queries; a new type
+            // is not a string we can trust here.
+            if (!is_string_type(type))
+                return ERROR_INVALID_DATA;
+            text.resize(size / sizeof(wchar_t));
+            drop_terminator(text);
+            out.swap(text);
+        }
+        return status;
+    }
+    if (type == REG_EXPAND_SZ) {
+        std::vector<wchar_t> raw(bytes / sizeof(wchar_t) + 2, L'\0');
+        DWORD size = bytes;
+        status = RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(raw.data()), &size);
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (type != REG_EXPAND_SZ)
+            return ERROR_INVALID_DATA;
+        raw[size / sizeof(wchar_t)] = L'\0';
+        return expand_into(raw.data(), out);
+    }
+    return ERROR_INVALID_DATA;
+}
+
+DWORD format_message(DWORD flags, LPCVOID source, DWORD message_id, DWORD language, std::wstring& out,
+                     va_list* arguments)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, message_id, language,
+                                        reinterpret_cast<wchar_t*>(&text), 0, arguments);
+    if (length) {
+        out.assign(text, length);
+    }
+    if (text)
+        LocalFree(text);
+    return length;
+}
+
+}  // namespace wembra
