@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "signature/tests/test_data.hpp"
+
+namespace {
+
+using namespace fenrix::minisign;
+using namespace fenrix::minisign::test_files;
+
+class verify_content : public ::testing::Test {
+protected:
+    std::string content = read_test_file("content.bin");
+    public_key key = test_key("trusted.pub");
+    signature sig = parse_text(read_test_file("content.bin.minisig"));
+
+    bool verifies(const std::string& data) { return verify(sig, key, digest_of(data)); }
+};
+
+TEST_F(verify_content, prehashed_signature_of_minisign_verifies)
+{
+    EXPECT_TRUE(verifies(content));
+}
+
+TEST_F(verify_content, altered_content_fails)
+{
+    std::string flipped = content;
+    flipped[content.size() / 2] ^= 0x01;
+    EXPECT_FALSE(verifies(flipped));
+    EXPECT_FALSE(verifies(content.substr(0, content.size() - 1)));
+    EXPECT_FALSE(verifies(content + '\0'));
+}
+
+TEST_F(verify_content, other_key_fails)
+{
+    EXPECT_FALSE(verify(sig, test_key("other.pub"), digest_of(content)));
+}
+
+TEST_F(verify_content, hash_fed_in_blocks_equals_whole)
+{
+    content_hash hash;
+    for (std::size_t pos = 0; pos < content.size(); pos += 8192)
+        hash.update(content.data() + pos, std::min<std::size_t>(8192, content.size() - pos));
+    EXPECT_TRUE(verify(sig, key, hash.finish()));
+}
+
+TEST(verify, empty_content_signature_verifies_empty_hash)
+{
+    const signature sig = parse_text(read_test_file("empty.bin.minisig"));
+    EXPECT_TRUE(verify(sig, test_key("trusted.pub"), digest_of("")));
+    EXPECT_FALSE(verify(sig, test_key("trusted.pub"), digest_of("x")));
+}
+
+TEST(find_key, first_record_with_equal_id)
+{
+    const public_key trusted = test_key("trusted.pub");
+    const public_key other = test_key("other.pub");
+    public_key duplicate = trusted;
+    duplicate.key.fill(0);
+    const public_key table[] = {other, trusted, duplicate};
+
+    EXPECT_EQ(find_key(table, 3, trusted.key_id), &table[1]);
+    EXPECT_EQ(find_key(table, 1, trusted.key_id), nullptr);
+    EXPECT_EQ(find_key(table, 0, other.key_id), nullptr);
+    EXPECT_EQ(find_key(table, 3, parse_text(read_test_file("other.minisig")).key_id), &table[0]);
+}
+
+TEST(parse_public_key, rejects_a_signature_file)
+{
+    fenrix::stream::testing::text_source source(read_test_file("content.bin.minisig"));
+    EXPECT_THROW(parse_public_key(source), std::runtime_error);
+}
+
+}  // namespace

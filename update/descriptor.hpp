@@ -1,0 +1,34 @@
+// The package descriptor: a small signed text file whose first three lines
+// are a hexadecimal number, a text and the URL of the folder that holds the
+// channel's packages. Reading never fails for content reasons; missing lines
+// leave their fields at the defaults.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "stream/basic.hpp"
+
+namespace fenrix {
+
+struct package_descriptor {
+    std::uint32_t number = 0;
+    std::string text;
+    std::string update_url;
+};
+
+// Removes bytes 0x20 and 0x09 to 0x0D from both ends.
+std::string_view trim_line(std::string_view line);
+
+// The descriptor's first-line number: optional sign, optional 0x prefix,
+// hexadecimal digits up to the first other byte. Saturates to 4294967295 on
+// overflow; with '-' the result is the complement of the magnitude, or 0 on
+// overflow.
+std::uint32_t parse_descriptor_number(std::string_view line);
+
+// Reads lines from the current position of `input` into `descriptor`,
+// leaving fields whose line is missing unchanged.
+void read_descriptor(stream::basic& input, package_descriptor& descriptor);
+
+}  // namespace fenrix
