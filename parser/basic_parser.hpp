@@ -75,7 +75,7 @@ protected:
     }
 
     // True when the locale classifies the character as a letter or digit.
-    bool is_alnum(C c) const {
+    bool locale_alnum(C c) const {
         return std::use_facet<std::ctype<C>>(locale).is(std::ctype_base::alnum, c);
     }
 };
