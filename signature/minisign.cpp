@@ -85,6 +85,18 @@ const public_key* find_key(const public_key* keys, std::size_t count, const key_
     return found == keys + count ? nullptr : found;
 }
 
+const public_key& select_key(const signature& sig, const public_key* keys, std::size_t count)
+{
+    // The key is looked up first, so a signature by a stranger is reported as
+    // such whatever its algorithm.
+    const public_key* key = find_key(keys, count, sig.key_id);
+    if (!key)
+        throw std::runtime_error("Untrusted Minisign key");
+    if (sig.algorithm != algorithm_prehashed)
+        throw std::runtime_error("Unsupported Minisign signature");
+    return *key;
+}
+
 content_hash::content_hash()
 {
     ensure_sodium();

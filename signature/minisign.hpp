@@ -25,6 +25,11 @@ struct public_key {
 };
 static_assert(sizeof(public_key) == 40, "key records are stored as 40 raw bytes");
 
+// A complete minisign signature file (two comments of at most 1024 bytes,
+// the signature and global signature lines) stays well below this; anything
+// longer is not worth reading before it is verified.
+inline constexpr std::size_t max_signature_file_size = 8192;
+
 // Algorithm codes of the signature line.
 inline constexpr std::uint8_t algorithm_legacy = 'd';
 inline constexpr std::uint8_t algorithm_prehashed = 'D';
@@ -47,6 +52,11 @@ public_key parse_public_key(stream::basic& input);
 
 // The first key of keys[0, count) whose id equals `key_id`, or null.
 const public_key* find_key(const public_key* keys, std::size_t count, const key_id_t& key_id);
+
+// The key that verifies `sig`: the first of keys[0, count) with its key id.
+// Throws std::runtime_error "Untrusted Minisign key" when there is none and
+// "Unsupported Minisign signature" when the signature is not prehashed.
+const public_key& select_key(const signature& sig, const public_key* keys, std::size_t count);
 
 // BLAKE2b with 64-byte output and no key, fed block by block.
 class content_hash {

@@ -4,6 +4,7 @@
 // leave their fields at the defaults.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,11 @@
 #include "stream/basic.hpp"
 
 namespace fenrix {
+
+// A descriptor is three short lines; the download refuses anything larger
+// than this before it is verified, so an attacker on the plain-HTTP path
+// cannot make the client buffer without bound.
+inline constexpr std::size_t max_descriptor_size = 1024 * 1024;
 
 struct package_descriptor {
     std::uint32_t number = 0;

@@ -73,3 +73,50 @@ TEST(parse_public_key, rejects_a_signature_file)
 }
 
 }  // namespace
+
+namespace {
+
+struct select_case {
+    const char* signature_file;
+    const char* error;  // null: the trusted key is selected
+};
+
+class select_key_cases : public ::testing::TestWithParam<select_case> {};
+
+TEST_P(select_key_cases, checks_key_before_algorithm)
+{
+    const public_key table[] = {test_key("trusted.pub")};
+    const signature sig = parse_text(read_test_file(GetParam().signature_file));
+    if (!GetParam().error) {
+        EXPECT_EQ(&select_key(sig, table, 1), &table[0]);
+        return;
+    }
+    try {
+        select_key(sig, table, 1);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), GetParam().error);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, select_key_cases,
+                         ::testing::Values(select_case{"content.bin.minisig", nullptr},
+                                           select_case{"legacy.minisig", "Unsupported Minisign signature"},
+                                           select_case{"other.minisig", "Untrusted Minisign key"}));
+
+TEST(select_key, legacy_signature_by_stranger_is_untrusted)
+{
+    const public_key table[] = {test_key("other.pub")};
+    EXPECT_THROW(
+        {
+            try {
+                select_key(parse_text(read_test_file("legacy.minisig")), table, 1);
+            } catch (const std::runtime_error& e) {
+                EXPECT_STREQ(e.what(), "Untrusted Minisign key");
+                throw;
+            }
+        },
+        std::runtime_error);
+}
+
+}  // namespace
