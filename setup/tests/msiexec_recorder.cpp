@@ -1,0 +1,31 @@
+// A stand-in for msiexec.exe that the tests put beside the program, where
+// the search path finds it first: it records the command line it was started
+// with in msiexec-command-line.txt beside itself (UTF-8) and ends.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 1;
+    std::wstring record(self, length);
+    record.erase(record.find_last_of(L'\\') + 1);
+    record += L"msiexec-command-line.txt";
+
+    const wchar_t* command_line = GetCommandLineW();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, command_line, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(size > 0 ? size : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, command_line, -1, text.data(), size, nullptr, nullptr);
+    text.resize(text.size() - 1);
+
+    FILE* out = _wfopen(record.c_str(), L"wb");
+    if (!out)
+        return 1;
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fclose(out);
+    return 0;
+}
