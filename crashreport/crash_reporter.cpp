@@ -1,0 +1,209 @@
+#include "crashreport/crash_reporter.hpp"
+
+#include <cstring>
+#include <exception>
+
+#include "crashreport/report_writer.hpp"
+#include "crashreport/reporter_state.hpp"
+#include "crashreport/exception_guard.hpp"
+#include "crashreport/terminate_handler.hpp"
+#include "setup/locale.hpp"
+#include "win/format.hpp"
+#include "win/strings.hpp"
+
+namespace brindlex {
+
+namespace {
+
+constexpr DWORD startup_wait_ms = 30000;
+constexpr DWORD worker_start_wait_ms = 10000;
+constexpr DWORD uninstall_wait_ms = 100;
+constexpr std::size_t trace_capacity = 10;
+
+bool wait_succeeded(DWORD result)
+{
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+bool runs_in_interactive_station()
+{
+    HWINSTA station = GetProcessWindowStation();
+    if (!station)
+        return true;
+    wchar_t name[260];
+    if (!GetUserObjectInformationW(station, UOI_NAME, name, sizeof name, nullptr))
+        return true;
+    name[259] = 0;
+    return lstrcmpiW(name, L"WinSta0") == 0;
+}
+
+// Only a REG_DWORD of exactly four bytes under the machine-wide hive counts;
+// anything else leaves the reporter on.
+bool read_switch()
+{
+    wembra::reg_key key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Varnex\\Lumora\\Brindlex", 0, KEY_READ | KEY_WOW64_64KEY,
+                      key.out()) != ERROR_SUCCESS)
+        return true;
+    DWORD value = 0, type = 0, size = sizeof value;
+    if (RegQueryValueExW(key.get(), L"PrestrezajNapake", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+        ERROR_SUCCESS)
+        return true;
+    if (type != REG_DWORD || size != sizeof value)
+        return true;
+    return value != 0;
+}
+
+// The calling thread's information block (its stack bounds), read the way
+// NtCurrentTeb does.
+const NT_TIB* current_tib()
+{
+    const NT_TIB* self;
+    asm("movl %%fs:0x18, %0" : "=r"(self));
+    return self;
+}
+
+void handle_crash(crash_reporter& r, EXCEPTION_POINTERS* pointers)
+{
+    r.trace_snapshot.clear();
+    for (const auto& line : r.trace_log)
+        r.trace_snapshot.insert(r.trace_snapshot.end(), line.get(), line.get() + std::wcslen(line.get()) + 1);
+
+    r.exception_pointers = pointers;
+    r.crash_thread_handle = GetCurrentThread();
+    r.crash_process_handle = GetCurrentProcess();
+    const NT_TIB* tib = current_tib();
+    r.crash_stack_low = reinterpret_cast<ULONG_PTR>(tib->StackLimit);
+    r.crash_stack_high = reinterpret_cast<ULONG_PTR>(tib->StackBase);
+
+    r.crash_thread.attach(CreateThread(nullptr, 0, crash_worker, nullptr, 0, nullptr));
+    if (r.crash_thread) {
+        if (wait_succeeded(WaitForSingleObject(r.worker_started.get(), worker_start_wait_ms))) {
+            WaitForSingleObject(r.crash_thread.get(), INFINITE);
+            r.crash_thread.attach(nullptr);
+            return;
+        }
+        TerminateThread(r.crash_thread.get(), 1);
+        r.crash_thread.attach(nullptr);
+    }
+    // No worker: the files are written here, without the trace lines, and
+    // nothing is uploaded or shown.
+    run_contained([] { save_report_files(false); });
+}
+
+}  // namespace
+
+crash_reporter::crash_reporter()
+{
+    interactive = runs_in_interactive_station();
+    worker_started.attach(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    reserve_report_buffers();
+
+    wembra::format_assign(sym_mutex_name, L"TeskSymInitialize-%u", fenrix::c_locale, GetCurrentProcessId());
+    module_file_name(nullptr, program_name);
+
+    MEMORY_BASIC_INFORMATION region;
+    const SIZE_T got = VirtualQuery(reinterpret_cast<const void*>(&unhandled_exception_filter), &region,
+                                    sizeof region);
+    main_module = got >= 8 && region.AllocationBase == GetModuleHandleW(nullptr);
+
+    enabled = read_switch();
+    if (!enabled)
+        return;
+    lock_guard hold(lock);
+    startup_thread.attach(CreateThread(nullptr, 0, startup_sender, nullptr, 0, nullptr));
+    if (main_module) {
+        previous_filter = SetUnhandledExceptionFilter(unhandled_exception_filter);
+        filter_installed = true;
+        install_terminate_handler();
+    }
+}
+
+crash_reporter::~crash_reporter()
+{
+    lock_guard hold(lock);
+    if (filter_installed) {
+        SetUnhandledExceptionFilter(previous_filter);
+        previous_filter = nullptr;
+        filter_installed = false;
+        uninstall_terminate_handler();
+    }
+    if (startup_thread) {
+        if (!wait_succeeded(WaitForSingleObject(startup_thread.get(), uninstall_wait_ms)))
+            TerminateThread(startup_thread.get(), 1);
+        startup_thread.attach(nullptr);
+    }
+    trace_log.clear();
+}
+
+// After the locales (1000) and the report buffers and upload state (1500).
+crash_reporter the_reporter __attribute__((init_priority(2000)));
+
+crash_reporter& reporter()
+{
+    return the_reporter;
+}
+
+bool enabled()
+{
+    return the_reporter.enabled;
+}
+
+LONG WINAPI unhandled_exception_filter(EXCEPTION_POINTERS* pointers)
+{
+    crash_reporter& r = the_reporter;
+    if (!r.enabled)
+        return EXCEPTION_CONTINUE_SEARCH;
+    {
+        lock_guard hold(r.lock);
+        if (r.startup_thread) {
+            // The start-up sender itself crashed: waiting for it would only
+            // wait for this very thread.
+            const bool is_startup_thread = GetThreadId(r.startup_thread.get()) == GetCurrentThreadId();
+            if (is_startup_thread || wait_succeeded(WaitForSingleObject(r.startup_thread.get(), startup_wait_ms)))
+                handle_crash(r, pointers);
+        }
+    }
+    TerminateProcess(GetCurrentProcess(), 0xFFFFFFFF);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+namespace {
+
+void append_trace(std::unique_ptr<wchar_t[]> line)
+{
+    crash_reporter& r = the_reporter;
+    lock_guard hold(r.lock);
+    if (r.trace_log.size() >= trace_capacity)
+        r.trace_log.erase(r.trace_log.begin());
+    r.trace_log.push_back(std::move(line));
+}
+
+}  // namespace
+
+void add_trace(const char* text, std::size_t length, UINT code_page)
+{
+    if (!the_reporter.enabled)
+        return;
+    const std::size_t bytes = strnlen(text, length);
+    const DWORD flags = code_page < 65000 ? MB_PRECOMPOSED : 0;
+    int units = bytes ? MultiByteToWideChar(code_page, flags, text, int(bytes), nullptr, 0) : 0;
+    auto line = std::make_unique<wchar_t[]>(std::size_t(units) + 1);
+    if (units > 0)
+        units = MultiByteToWideChar(code_page, flags, text, int(bytes), line.get(), units);
+    line[std::size_t(units > 0 ? units : 0)] = 0;
+    append_trace(std::move(line));
+}
+
+void add_trace(const wchar_t* text, std::size_t length)
+{
+    if (!the_reporter.enabled)
+        return;
+    const std::size_t units = wcsnlen(text, length);
+    auto line = std::make_unique<wchar_t[]>(units + 1);
+    std::memcpy(line.get(), text, units * sizeof(wchar_t));
+    line[units] = 0;
+    append_trace(std::move(line));
+}
+
+}  // namespace brindlex

@@ -1,0 +1,221 @@
+#include "crashreport/report_sender.hpp"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+#include <system_error>
+
+#include "crashreport/reply.hpp"
+#include "crashreport/report_server.hpp"
+#include "crashreport/report_writer.hpp"
+#include "crashreport/reporter_state.hpp"
+#include "crashreport/resource_ids.h"
+#include "http/post_chunked_request.hpp"
+#include "setup/locale.hpp"
+#include "stream/cache.hpp"
+#include "win/format.hpp"
+#include "win/strings.hpp"
+
+namespace brindlex {
+
+namespace {
+
+constexpr const char* user_agent = "Brindlex/13.0";
+constexpr const char* report_path_on_server = "/BrindlexSprejem/sprejem/";
+constexpr int mode_stored_report = 0x8181;  // read, open existing, share read, sequential
+constexpr int mode_reply_page = 0x8022;     // write, create always, no sharing, sequential
+
+hopline::url make_endpoint()
+{
+    const report_server_address server = configured_report_server();
+    return hopline::url(2, server.port, server.host.c_str(), "", "", report_path_on_server);
+}
+
+// Built after the locales and before the reporter is installed.
+hopline::url endpoint __attribute__((init_priority(1500))) = make_endpoint();
+report_sender process_sender __attribute__((init_priority(1500)));
+fenrix::stream::memory_file request_body __attribute__((init_priority(1500)))(4096);
+
+// Removes a file; one that is already gone is no error.
+void remove_file(const std::wstring& path)
+{
+    std::filesystem::remove(std::filesystem::path(path));
+}
+
+void open_with_shell(const std::wstring& path)
+{
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (SUCCEEDED(initialised)) {
+        const DWORD error = GetLastError();
+        CoUninitialize();
+        SetLastError(error);
+    }
+}
+
+}  // namespace
+
+const hopline::url& report_endpoint()
+{
+    return endpoint;
+}
+
+report_sender& crash_sender()
+{
+    return process_sender;
+}
+
+report_sender::report_sender() : response_body(4096)
+{
+    response_text.reserve(4096);
+    response_path.reserve(512);
+}
+
+void report_sender::init()
+{
+    // The connection refers to the session: it goes first.
+    connection.reset();
+    session = std::make_unique<hopline::session>(user_agent);
+    connection = std::make_unique<hopline::connection>(*session, endpoint.scheme, endpoint.host, endpoint.port);
+    headers.clear();
+    const wchar_t* language = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_BRINODJ_ACCEPT_LANGUAGE,
+                                   reinterpret_cast<LPWSTR>(&language), 0);
+    if (length > 0) {
+        std::string value;
+        wembra::wide_to_multibyte(CP_UTF8, 0, language, length, value);
+        headers["Accept-Language"] = value;
+    }
+    headers["Content-Type"] = "application/x-brindlexz";
+}
+
+std::uint16_t report_sender::post(fenrix::stream::basic_file& body)
+{
+    using fenrix::stream::ok;
+    body.seek(0);
+    response_body.seek(0);
+    std::string content_type;
+    bool status_line = true;
+
+    auto read_body = [&body](unsigned char* destination, std::uint32_t capacity) -> std::uint32_t {
+        if (body.state != ok)
+            throw std::system_error(int(GetLastError()), std::system_category(), "failed to read the report");
+        return std::uint32_t(body.read(destination, capacity));
+    };
+    auto on_header = [&](const char* line, std::size_t length) {
+        if (status_line) {
+            status_line = false;
+            return;
+        }
+        read_content_type_line(line, length, content_type);
+    };
+    auto on_length = [this](std::uint32_t length) {
+        response_body.seek(length);
+        response_body.truncate();
+        response_body.seek(0);
+    };
+    auto on_data = [this](const unsigned char* data, std::uint32_t count) {
+        if (response_body.write(data, count) != count)
+            throw std::bad_alloc();
+    };
+    static const char* const accept_types[] = {"*/*", nullptr};
+
+    hopline::post_chunked_request<decltype(read_body), decltype(on_header), decltype(on_length), decltype(on_data),
+                                  std::uint32_t>
+        request(*connection, endpoint, headers, accept_types, nullptr, nullptr, read_body, on_header, on_length,
+                on_data, nullptr);
+    request.send();
+    response_body.truncate();
+    response_body.seek(0);
+    interpret_reply(content_type);
+    return request.status;
+}
+
+void report_sender::interpret_reply(const std::string& content_type)
+{
+    const media_type media = split_content_type(content_type);
+    if (!is_plain_text(media)) {
+        save_unexpected_reply();
+        throw std::runtime_error(
+            "Strežnik " + endpoint.host +
+            " je vrnil nepričakovan odgovor. Odgovor je program shranil v datoteko Odgovor.html in ga odprl v "
+            "vašem brskalniku.\nProsimo, preučite odgovor o morebitnih namigih za vzrok napake, poskusite ponovno "
+            "kasneje ali se obrnite na proizvajalca programske opreme.");
+    }
+    response_text.clear();
+    const char* data = reinterpret_cast<const char*>(response_body.bytes());
+    const std::size_t size = std::size_t(response_body.size());
+    switch (decoding_for(media)) {
+    case reply_decoding::windows_1250:
+        wembra::charset_converter(1250).assign(response_text, data, size);
+        break;
+    case reply_decoding::utf7:
+        wembra::charset_converter(65000).assign(response_text, data, size);
+        break;
+    case reply_decoding::utf8:
+        wembra::charset_converter(65001).assign(response_text, data, size);
+        break;
+    case reply_decoding::utf16:
+        for (std::size_t i = 0; i + 1 < size; i += 2) {
+            const wchar_t unit = wchar_t(std::uint8_t(data[i]) | std::uint8_t(data[i + 1]) << 8);
+            if (unit == 0)
+                break;
+            response_text += unit;
+        }
+        break;
+    case reply_decoding::none:
+        break;
+    }
+}
+
+void report_sender::save_unexpected_reply()
+{
+    response_path.resize(260);
+    const DWORD length = GetTempPathW(260, response_path.data());
+    response_path.resize(length <= 260 ? length : 0);
+    response_path += L"Odgovor.html";
+    fenrix::stream::file page(response_path.c_str(), mode_reply_page);
+    if (page.state == fenrix::stream::ok) {
+        page.write(response_body.bytes(), std::size_t(response_body.size()));
+        page.close();
+    }
+    if (reporter().interactive)
+        open_with_shell(response_path);
+}
+
+std::uint16_t report_sender::post_file(const std::wstring& path)
+{
+    fenrix::stream::cached_file report(path.c_str(), mode_stored_report, 4096);
+    if (report.state != fenrix::stream::ok) {
+        const DWORD error = GetLastError();
+        throw std::system_error(int(error), std::system_category(),
+                                wembra::format("Odpiranje datoteke s poročilom o napaki %ls ni uspelo",
+                                               fenrix::utf8_locale, path.c_str()));
+    }
+    std::uint16_t status;
+    try {
+        status = post(report);
+    } catch (...) {
+        report.close();
+        remove_file(path);
+        throw;
+    }
+    report.close();
+    remove_file(path);
+    return status;
+}
+
+std::uint16_t send_report(int kind, bool include_trace)
+{
+    process_sender.init();
+    request_body.seek(0);
+    request_body.truncate();
+    write_report(kind, include_trace, request_body);
+    return process_sender.post(request_body);
+}
+
+}  // namespace brindlex

@@ -1,0 +1,55 @@
+// Uploading a report: one chunked HTTPS POST of the report (a zlib stream) to
+// the report server's "/BrindlexSprejem/sprejem/". Status 200 means the server
+// took the report, 449 asks for the .bxr report as well; a plain-text reply
+// is decoded for the user, any other reply is saved as Odgovor.html and the
+// upload fails.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "http/header_map.hpp"
+#include "http/session.hpp"
+#include "parser/url.hpp"
+#include "stream/memory_file.hpp"
+
+namespace brindlex {
+
+// The report server's URL record, built before the reporter is installed.
+const hopline::url& report_endpoint();
+
+class report_sender {
+public:
+    report_sender();
+    report_sender(const report_sender&) = delete;
+    report_sender& operator=(const report_sender&) = delete;
+
+    // A new WinHTTP session and connection and the request headers; throws
+    // wembra::http_error.
+    void init();
+    // Posts `body` from its start; returns the status. Throws on transport
+    // failure and for a reply that is not plain text.
+    std::uint16_t post(fenrix::stream::basic_file& body);
+    // Posts a stored report and removes the file, whatever the outcome.
+    std::uint16_t post_file(const std::wstring& path);
+
+    hopline::header_map headers;
+    std::unique_ptr<hopline::session> session;
+    std::unique_ptr<hopline::connection> connection;
+    std::wstring response_text;
+    std::wstring response_path;
+    fenrix::stream::memory_file response_body;
+
+private:
+    void interpret_reply(const std::string& content_type);
+    void save_unexpected_reply();
+};
+
+// The crash worker's upload of a freshly written report of `kind`.
+std::uint16_t send_report(int kind, bool include_trace);
+
+// The process-wide sender of the crash worker (its last reply).
+report_sender& crash_sender();
+
+}  // namespace brindlex

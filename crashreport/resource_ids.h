@@ -1,0 +1,14 @@
+/* String resources of the crash reporter, shared by its code and by the
+   resource script of the program that embeds it. */
+#pragma once
+
+#define IDS_BRINODJ_ACCEPT_LANGUAGE 28656
+#define IDS_BRINODJ_NASLOV 28657
+#define IDS_BRINODJ_UVOD 28658
+#define IDS_BRINODJ_BESEDILO_DOD_OPIS 28659
+#define IDS_BRINODJ_REZULTAT 28661
+#define IDS_BRINODJ_REZULTAT_NAPAKA 28662
+#define IDS_BRINODJ_REZULTAT_NAPAKA2 28663
+#define IDS_BRINODJ_SHRANJEVANJE 28664
+#define IDS_BRINODJ_SHRANJEVANJE_NAPAKA 28665
+#define IDS_BRINODJ_ZAKLJUCEK 28666

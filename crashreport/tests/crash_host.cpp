@@ -1,0 +1,169 @@
+// A program that links the crash reporter the way the setup program does
+// (installed by its static initialiser, the entry point waiting for the
+// start-up sender, the worker body in the reporter's guard) and crashes on
+// demand:
+//
+//   crash_host.exe [--trace=N ...] KIND
+//
+// KIND: av-main, av-worker, stack-overflow, throw-object, divide-by-zero;
+// "wait" (a normal start: exit 0 when no stored .bxo report is left after the
+// start-up sender, 3 otherwise); "filter" (exit 10 when the reporter's filter
+// is in force, 11 otherwise). --trace=N adds a trace line of N characters.
+// The report server is taken from LUMORA_REPORT_SERVER ("host:port").
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "crashreport/crash_reporter.hpp"
+#include "crashreport/exception_guard.hpp"
+#include "crashreport/report_server.hpp"
+#include "crashreport/startup_sender.hpp"
+
+brindlex::report_server_address brindlex::configured_report_server()
+{
+    const char* text = std::getenv("LUMORA_REPORT_SERVER");
+    if (!text || !std::strchr(text, ':'))
+        return {"127.0.0.1", 9};
+    const char* colon = std::strrchr(text, ':');
+    return {std::string(text, colon), std::uint16_t(std::atoi(colon + 1))};
+}
+
+namespace {
+
+using crash_function = void (*)();
+
+volatile int zero = 0;
+volatile int sink = 0;
+
+__attribute__((noinline)) void fault_access_violation()
+{
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+}
+
+__attribute__((noinline)) void fault_divide_by_zero()
+{
+    sink = 1 / zero;
+}
+
+__attribute__((noinline)) void fault_throw_object()
+{
+    // Not a std::exception: what the setup worker's own handler lets pass.
+    throw 42;
+}
+
+__attribute__((noinline)) int fault_stack_overflow(int depth)
+{
+    volatile char block[4096];
+    block[depth % sizeof block] = char(depth);
+    if (zero == 0)
+        return fault_stack_overflow(depth + 1) + block[0];
+    return block[0];
+}
+
+__attribute__((noinline)) void fault_stack_overflow_start()
+{
+    sink = fault_stack_overflow(0);
+}
+
+// Two callers above the faulting function; the statements after the calls
+// keep them from becoming jumps.
+__attribute__((noinline)) void crash_caller_two(crash_function fault)
+{
+    fault();
+    sink = sink + 1;
+}
+
+__attribute__((noinline)) void crash_caller_one(crash_function fault)
+{
+    crash_caller_two(fault);
+    sink = sink + 1;
+}
+
+DWORD WINAPI guarded_worker(void* argument)
+{
+    auto fault = reinterpret_cast<crash_function>(argument);
+    brindlex::run_guarded([fault] { crash_caller_one(fault); });
+    return 0;
+}
+
+void crash_on_worker(crash_function fault)
+{
+    HANDLE thread = CreateThread(nullptr, 0, guarded_worker, reinterpret_cast<void*>(fault), 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+bool stored_reports_left()
+{
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH, folder);
+    if (length == 0 || length > MAX_PATH)
+        return true;
+    std::wstring pattern(folder, length);
+    pattern += L"*.bxo";
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+bool reporter_filter_in_force()
+{
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(nullptr);
+    SetUnhandledExceptionFilter(current);
+    return current == brindlex::unhandled_exception_filter;
+}
+
+std::wstring trace_line(int length)
+{
+    std::wstring line = L"vrstica " + std::to_wstring(length) + L":";
+    while (int(line.size()) < length)
+        line += wchar_t(L'a' + line.size() % 26);
+    line.resize(std::size_t(length));
+    return line;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    brindlex::wait_for_startup_sender();
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::wstring kind;
+    for (int i = 1; i < count; ++i) {
+        const std::wstring argument = arguments[i];
+        if (argument.rfind(L"--trace=", 0) == 0) {
+            const std::wstring line = trace_line(_wtoi(argument.c_str() + 8));
+            brindlex::add_trace(line.c_str(), line.size());
+        } else {
+            kind = argument;
+        }
+    }
+    LocalFree(arguments);
+
+    if (kind == L"wait")
+        return stored_reports_left() ? 3 : 0;
+    if (kind == L"filter")
+        return reporter_filter_in_force() ? 10 : 11;
+    if (kind == L"av-main")
+        crash_caller_one(fault_access_violation);
+    else if (kind == L"av-worker")
+        crash_on_worker(fault_access_violation);
+    else if (kind == L"divide-by-zero")
+        crash_caller_one(fault_divide_by_zero);
+    else if (kind == L"throw-object")
+        crash_on_worker(fault_throw_object);
+    else if (kind == L"stack-overflow")
+        crash_caller_one(fault_stack_overflow_start);
+    else
+        return 2;
+    return 1;  // the crash did not end the process
+}
