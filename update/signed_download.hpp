@@ -1,0 +1,164 @@
+// Fetches one file into a seekable stream and accepts it only when its
+// detached Minisign signature, fetched first, verifies against a trusted key.
+// Content already in the stream that verifies is kept without any transfer,
+// so a package left by an earlier run is only hashed.
+//
+// Progress runs over 0 to 1000: the signature takes 0 to 100, the content
+// (its check or its download) 100 to 1000.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "http/get_request.hpp"
+#include "http/header_map.hpp"
+#include "http/session.hpp"
+#include "parser/url.hpp"
+#include "setup/progress.hpp"
+#include "signature/minisign.hpp"
+#include "stream/basic.hpp"
+#include "stream/last_error.hpp"
+#include "stream/memory_file.hpp"
+
+namespace fenrix {
+
+namespace signed_download_detail {
+
+inline constexpr std::size_t block_size = 8192;
+
+// Runs one phase; anything but a cancellation leaves it as `phase` with the
+// cause nested, so the user reads e.g. "Failed to load content: 404".
+template <class F>
+void in_phase(const char* phase, F&& body)
+{
+    try {
+        body();
+    } catch (const user_cancelled&) {
+        throw;
+    } catch (...) {
+        std::throw_with_nested(std::runtime_error(phase));
+    }
+}
+
+inline void check_status(std::uint16_t status)
+{
+    if (status != 200)
+        throw std::runtime_error(std::to_string(status));
+}
+
+[[noreturn]] inline void throw_too_large(const char* what, std::uint64_t limit)
+{
+    throw std::runtime_error(std::string(what) + " is larger than " + std::to_string(limit) + " bytes");
+}
+
+struct no_header {
+    void operator()(const char*, std::size_t) const {}
+};
+
+}  // namespace signed_download_detail
+
+// `max_content_size` bounds what an unverified response may make the client
+// hold (the descriptor goes to memory); the package passes no bound.
+template <class T>
+void download_signed(hopline::connection& connection, const hopline::url& url, const hopline::header_map& headers,
+                     const char* const* accept_types, const char* proxy_user, const char* proxy_password,
+                     const minisign::public_key* keys, std::size_t key_count, stream::basic_file& output,
+                     progress<T>* progress,
+                     std::uint64_t max_content_size = std::numeric_limits<std::uint64_t>::max())
+{
+    namespace detail = signed_download_detail;
+    global_progress<T> global(progress, 0, 1000);
+    global.set_section(0, 100);
+
+    // Signature phase: the file is small, so it is collected in memory, but
+    // never beyond what a real signature file can hold.
+    stream::memory_file signature_file;
+    detail::in_phase("Failed to load Minisign signature", [&] {
+        const hopline::url signature_url(url, ".minisig");
+        static const char* const text_plain[] = {"text/plain", nullptr};
+        detail::no_header on_header;
+        auto on_length = [&](std::uint32_t length) {
+            if (length > minisign::max_signature_file_size)
+                detail::throw_too_large("Minisign signature file", minisign::max_signature_file_size);
+            signature_file.reserve(length);
+        };
+        auto on_data = [&](const unsigned char* data, std::uint32_t count) {
+            if (signature_file.size() + count > minisign::max_signature_file_size)
+                detail::throw_too_large("Minisign signature file", minisign::max_signature_file_size);
+            signature_file.write(data, count);
+            if (signature_file.state != stream::ok)
+                throw std::system_error(stream::last_os_error(), std::system_category());
+        };
+        hopline::get_request<detail::no_header, decltype(on_length), decltype(on_data), T> request(
+            connection, signature_url, headers, text_plain, proxy_user, proxy_password, on_header, on_length,
+            on_data, &global);
+        request.send();
+        detail::check_status(request.status);
+    });
+
+    signature_file.seek(0);
+    const minisign::signature sig = minisign::parse_signature(signature_file);
+    const minisign::public_key& key = minisign::select_key(sig, keys, key_count);
+    global.set_section(100, 1000);
+
+    // Content already present: a complete earlier download is kept untouched.
+    {
+        minisign::content_hash hash;
+        global.set_range(0, T(output.size()));
+        output.seek(0);
+        unsigned char block[detail::block_size];
+        std::uint64_t total = 0;
+        while (output.state == stream::ok) {
+            const std::size_t n = output.read(block, sizeof block);
+            hash.update(block, n);
+            if (progress && progress->cancel())
+                throw user_cancelled("operation cancelled");
+            total += n;
+            if (progress)
+                global.set(T(total));
+        }
+        if (minisign::verify(sig, key, hash.finish()))
+            return;
+    }
+
+    minisign::content_hash hash;
+    detail::in_phase("Failed to load content", [&] {
+        output.seek(0);
+        detail::no_header on_header;
+        auto on_length = [&](std::uint32_t length) {
+            if (length > max_content_size)
+                detail::throw_too_large("Content", max_content_size);
+            // The file takes its final size at once; stale bytes of a longer
+            // leftover never survive.
+            output.seek(length);
+            output.truncate();
+            output.seek(0);
+        };
+        std::uint64_t written = 0;
+        auto on_data = [&](const unsigned char* data, std::uint32_t count) {
+            written += count;
+            if (written > max_content_size)
+                detail::throw_too_large("Content", max_content_size);
+            output.write(data, count);
+            if (output.state != stream::ok)
+                throw std::system_error(stream::last_os_error(), std::system_category());
+            hash.update(data, count);
+        };
+        hopline::get_request<detail::no_header, decltype(on_length), decltype(on_data), T> request(
+            connection, url, headers, accept_types, proxy_user, proxy_password, on_header, on_length, on_data,
+            &global);
+        request.send();
+        detail::check_status(request.status);
+    });
+
+    output.truncate();
+    if (!minisign::verify(sig, key, hash.finish()))
+        throw std::runtime_error("Invalid Minisign signature");
+}
+
+}  // namespace fenrix

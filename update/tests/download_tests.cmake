@@ -1,0 +1,41 @@
+# Tests of the signed download and the update client against nginx on
+# 127.0.0.1, serving a tree made by the publishing tool (update_server.sh).
+# The port is derived from the build folder, so two builds on one machine do
+# not collide.
+find_program(NGINX nginx PATHS /usr/sbin)
+if(NOT (NGINX AND MINISIGN AND TARGET lumora_test_trusted_keys))
+  message(STATUS "update server tests skipped: nginx or minisign missing")
+  return()
+endif()
+
+string(MD5 build_hash "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${build_hash}" 0 3 port_hex)
+math(EXPR LUMORA_TEST_UPDATE_PORT "20000 + 0x${port_hex}")
+set(server_dir ${CMAKE_BINARY_DIR}/update-server)
+set(server_script ${CMAKE_CURRENT_SOURCE_DIR}/tests/update_server.sh)
+
+add_test(NAME update_server_start
+  COMMAND ${server_script} start ${server_dir} ${LUMORA_TEST_UPDATE_PORT} ${LUMORA_TEST_KEY_DIR}/trusted.key)
+add_test(NAME update_server_stop COMMAND ${server_script} stop ${server_dir})
+set_tests_properties(update_server_start PROPERTIES FIXTURES_SETUP update_server LABELS update TIMEOUT 120)
+set_tests_properties(update_server_stop PROPERTIES FIXTURES_CLEANUP update_server LABELS update TIMEOUT 30)
+
+lumora_update_server(lumora_test_update_server 127.0.0.1 ${LUMORA_TEST_UPDATE_PORT})
+
+set(test_libs lumora_update_core lumora_test_trusted_keys lumora_test_update_server lumora_exception_message)
+set(test_defs LUMORA_TEST_UPDATE_PORT=${LUMORA_TEST_UPDATE_PORT} LUMORA_TEST_SERVER_DIR="Z:${server_dir}")
+
+lumora_test(signed_download_tests LABEL update TIMEOUT 300
+  SOURCES tests/signed_download_test.cpp tests/test_server.cpp
+  LIBS ${test_libs} FIXTURES update_server)
+target_compile_definitions(signed_download_tests PRIVATE ${test_defs})
+
+add_executable(update_probe tests/update_probe.cpp)
+target_link_libraries(update_probe PRIVATE ${test_libs})
+
+# Serial: it changes the channel value in the prefix's registry.
+lumora_test(update_client_tests LABEL update TIMEOUT 600 SERIAL
+  SOURCES tests/update_client_test.cpp tests/platform_test.cpp tests/test_server.cpp
+  LIBS ${test_libs} FIXTURES update_server)
+target_compile_definitions(update_client_tests PRIVATE ${test_defs})
+add_dependencies(update_client_tests update_probe)

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The update server of the update tests: nginx on 127.0.0.1 serving a tree
+# made by the publishing tool plus the files of the signed-download cases.
+#
+#   update_server.sh start DIR PORT SECRET_KEY   lays out DIR/www, starts nginx
+#   update_server.sh stop DIR                    stops it (bounded waits)
+#
+# The access log DIR/access.log has one line per request: "METHOD URI STATUS".
+set -euo pipefail
+command=${1:?usage: update_server.sh start DIR PORT SECRET_KEY | stop DIR}
+dir=${2:?}
+here=$(cd "$(dirname "$0")" && pwd)
+publish=$here/../../tools/publish/lumora_publish.py
+
+stop_server() {
+  [ -f "$dir/nginx.pid" ] || return 0
+  local pid; pid=$(cat "$dir/nginx.pid")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null || true
+  rm -f "$dir/nginx.pid"
+}
+
+sign() {  # sign KEY FILE [minisign options]: a prehashed signature beside FILE
+  local key=$1 file=$2; shift 2
+  minisign -S -s "$key" -m "$file" "$@" >/dev/null
+}
+
+make_download_cases() {  # the files of the signed-download tests, in www/dl
+  local key=$1 dl=$dir/www/dl
+  mkdir -p "$dl" "$dir/www/nolength"
+  minisign -G -W -f -p "$dir/other.pub" -s "$dir/other.key" >/dev/null
+  head -c 300000 /dev/urandom > "$dl/good.bin"
+  sign "$key" "$dl/good.bin"
+  head -c 1048576 /dev/urandom > "$dl/big.bin"
+  sign "$key" "$dl/big.bin"
+  : > "$dl/empty.bin"
+  sign "$key" "$dl/empty.bin"
+
+  local variant
+  for variant in legacy other crlf noisy comment-only blank-comment altered-trusted flipped truncated extra \
+                 nocontent huge-signature; do
+    cp "$dl/good.bin" "$dl/$variant.bin"
+  done
+  sign "$key" "$dl/legacy.bin" -l
+  sign "$dir/other.key" "$dl/other.bin"
+  sed 's/$/\r/' "$dl/good.bin.minisig" > "$dl/crlf.bin.minisig"
+  awk 'NR == 2 { gsub(/.{10}/, "& *\t"); } { print }' "$dl/good.bin.minisig" > "$dl/noisy.bin.minisig"
+  head -n 1 "$dl/good.bin.minisig" > "$dl/comment-only.bin.minisig"
+  sed '1s/^/ /' "$dl/good.bin.minisig" > "$dl/blank-comment.bin.minisig"
+  sed '3s/.*/trusted comment: not what was signed/' "$dl/good.bin.minisig" > "$dl/altered-trusted.bin.minisig"
+  for variant in flipped truncated extra nocontent; do cp "$dl/good.bin.minisig" "$dl/$variant.bin.minisig"; done
+  python3 - "$dl/flipped.bin" <<'PY'
+import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(1000); b = f.read(1); f.seek(1000); f.write(bytes([b[0] ^ 1]))
+PY
+  truncate -s -1 "$dl/truncated.bin"
+  printf 'x' >> "$dl/extra.bin"
+  rm "$dl/nocontent.bin"
+  { cat "$dl/good.bin.minisig"; head -c 9000 /dev/zero | tr '\0' '#'; echo; } > "$dl/huge-signature.bin.minisig"
+  cp "$dl/good.bin" "$dl/good.bin.minisig" "$dir/www/nolength/"
+  cp "$dl/good.bin" "$dl/nosig.bin"
+
+  # Descriptors beyond what a descriptor may be.
+  head -c $((1024 * 1024 + 1)) /dev/zero | tr '\0' '\n' > "$dl/huge-descriptor.txt"
+  sign "$key" "$dl/huge-descriptor.txt"
+}
+
+make_update_tree() {  # published descriptors for the update client tests
+  local key=$1 port=$2
+  mkdir -p "$dir/packages"
+  for arch in .Win32 .x64 .ARM64; do head -c 20000 /dev/urandom > "$dir/packages/Lumora$arch.msi"; done
+  local channel
+  for channel in stable beta čćž; do
+    python3 "$publish" publish --packages "$dir/packages" --channel "$channel" \
+      --package-url "http://127.0.0.1:$port/pkgs/$channel/" --number 1a2b --text "channel $channel" \
+      --secret-key "$key" --out "$dir/www" >/dev/null
+  done
+}
+
+case $command in
+start)
+  port=${3:?}; key=${4:?}
+  stop_server
+  rm -rf "$dir"; mkdir -p "$dir/www" "$dir/tmp"
+  make_update_tree "$key" "$port"
+  make_download_cases "$key"
+  cat > "$dir/nginx.conf" <<CONF
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 64; }
+http {
+  log_format lumora '\$request_method \$request_uri \$status';
+  access_log $dir/access.log lumora;
+  client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;
+  uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:$port;
+    root $dir/www;
+    location /nolength/ { ssi on; ssi_types *; }
+    location = /marker { return 204; }
+  }
+}
+CONF
+  nginx -p "$dir" -c "$dir/nginx.conf"
+  for _ in $(seq 100); do
+    if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then exit 0; fi
+    sleep 0.1
+  done
+  echo "nginx did not start on port $port" >&2; cat "$dir/error.log" >&2; stop_server; exit 1
+  ;;
+stop)
+  stop_server
+  ;;
+*)
+  echo "unknown command $command" >&2; exit 2
+  ;;
+esac

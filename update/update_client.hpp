@@ -1,0 +1,36 @@
+// The Kestrup update client: knows the update channel of this machine and,
+// once constructed, holds the verified package descriptor of that channel
+// for this Windows version.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "http/session.hpp"
+#include "setup/progress.hpp"
+
+namespace fenrix {
+
+class update_client {
+public:
+    // Reads the channel from the registry, fetches the descriptor and its
+    // signature from the update server, verifies and reads it. Throws on any
+    // failure of the session or the download. In unattended mode an empty
+    // channel value means "no updates": nothing is fetched and update_url
+    // stays empty.
+    explicit update_client(bool unattended);
+
+    // Downloads (or reuses) the package for `architecture` and
+    // `language_code` and starts the Windows Installer on it.
+    void download_and_launch(bool unattended, progress<unsigned int>* progress);
+
+    std::wstring channel = L"stable";
+    std::uint32_t descriptor_number = 0;
+    std::string descriptor_text;
+    std::string update_url;
+    std::string architecture = ".Win32";
+    std::string language_code;
+    hopline::session session;
+};
+
+}  // namespace fenrix
