@@ -11,15 +11,26 @@ endif()
 if(WIN32 AND lumora_setup_complete)
   add_library(lumora_setup STATIC setup_dialog.cpp string_resource.cpp crash_guard.cpp installation.cpp)
   target_link_libraries(lumora_setup PUBLIC lumora_languages lumora_progress lumora_exception_message
-    lumora_locale lumora_win lumora_update comctl32)
+    lumora_locale lumora_win lumora_update_core comctl32)
 
-  # One program per language table: the shipped one, and for the tests one
-  # with two languages so that the language page is shown.
-  function(lumora_setup_program name)
-    add_executable(${name} WIN32 main.cpp ${ARGN} $<TARGET_OBJECTS:lumora_resources>)
-    target_link_libraries(${name} PRIVATE lumora_setup)
+  # lumora_setup_program(<name> <language table source> DEPLOYMENT <libs>):
+  # the program with a language table and the deployment values (trusted key
+  # table, update server). The shipped program uses the maker's; the tests
+  # build their own with a test key and a local server.
+  function(lumora_setup_program name table)
+    cmake_parse_arguments(P "" "" "DEPLOYMENT" ${ARGN})
+    # The deployment values go in as objects: the update client's library,
+    # which refers to them, comes later on the link line.
+    set(deployment_objects)
+    foreach(library IN LISTS P_DEPLOYMENT)
+      list(APPEND deployment_objects $<TARGET_OBJECTS:${library}>)
+    endforeach()
+    add_executable(${name} WIN32 ${PROJECT_SOURCE_DIR}/setup/main.cpp ${PROJECT_SOURCE_DIR}/setup/${table}
+                   $<TARGET_OBJECTS:lumora_resources> ${deployment_objects})
+    target_link_libraries(${name} PRIVATE lumora_setup lumora_signature)
   endfunction()
-  lumora_setup_program(LumoraSetup language_table.cpp)
+  lumora_setup_program(LumoraSetup language_table.cpp
+    DEPLOYMENT lumora_trusted_keys lumora_update_server_default)
 endif()
 
 if(BUILD_TESTING)

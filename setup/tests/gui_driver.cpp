@@ -231,6 +231,15 @@ int run(int argc, wchar_t** argv)
     program = process.hProcess;
     program_id = process.dwProcessId;
     note("started", utf8(argv[2]));
+    // The program's token decides its package folder (Common Files when elevated).
+    HANDLE token = nullptr;
+    if (OpenProcessToken(program, TOKEN_QUERY, &token)) {
+        TOKEN_ELEVATION elevation{};
+        DWORD size = 0;
+        if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
+            note("elevated", elevation.TokenIsElevated ? "yes" : "no");
+        CloseHandle(token);
+    }
 
     for (int i = 3; i < argc;) {
         const std::wstring command = argv[i++];

@@ -1,11 +1,13 @@
 # The end-to-end tests of LumoraSetup.exe: a Windows test driver works the
-# program's windows under Wine and Xvfb while a host script serves the update
-# tree with nginx and checks what the program did.
+# program's windows under Wine and Xvfb while a host script (e2e.py) serves
+# the update tree with nginx on 127.0.0.1 port 80 and checks what the program
+# did. They run a test build of the program: the test key of the signature
+# tests and the update server 127.0.0.1.
 
 # The driver: finds the dialog and message boxes, reads them, presses buttons.
 add_executable(setup_gui_driver tests/gui_driver.cpp)
 target_link_options(setup_gui_driver PRIVATE -municode)
-target_link_libraries(setup_gui_driver PRIVATE comctl32)
+target_link_libraries(setup_gui_driver PRIVATE comctl32 advapi32)
 
 # The stand-in for msiexec.exe that records its command line.
 add_executable(msiexec_recorder WIN32 tests/msiexec_recorder.cpp)
@@ -18,3 +20,38 @@ endif()
 add_test(NAME setup_program_is_gui_pe32
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh gui $<TARGET_FILE:LumoraSetup>)
 set_tests_properties(setup_program_is_gui_pe32 PROPERTIES LABELS setup TIMEOUT 30)
+
+# The test programs need the test key pair and the update server library
+# maker of the folders added after this one: they are defined at the end.
+function(lumora_setup_gui_tests)
+  if(NOT TARGET lumora_test_trusted_keys)
+    return()  # no minisign: no test key pair
+  endif()
+  lumora_update_server(lumora_setup_test_server 127.0.0.1 80)
+  lumora_setup_program(LumoraSetupTest language_table.cpp
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server)
+  lumora_setup_program(LumoraSetupTwoLanguages tests/language_table_two.cpp
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server)
+
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  # A prefix of their own: the cases swap the prefix's msiexec.exe for the
+  # recording stand-in and install the demo product into it.
+  set(prefix ${CMAKE_BINARY_DIR}/setup-e2e/wineprefix)
+  add_test(NAME setup_e2e_prefix COMMAND ${LUMORA_SCRIPTS}/wine-prefix.sh ${prefix})
+  set_tests_properties(setup_e2e_prefix PROPERTIES FIXTURES_SETUP setup_e2e_wine LABELS setup TIMEOUT 300)
+  set(cases happy_path second_run_reuses_package wine_msiexec_installs_demo
+            cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
+            failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
+            failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package)
+  foreach(case IN LISTS cases)
+    set(name setup_e2e_${case})
+    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/setup/tests/e2e.py ${case})
+    set_tests_properties(${name} PROPERTIES
+      LABELS setup TIMEOUT 300
+      FIXTURES_REQUIRED "setup_e2e_wine;xvfb"
+      # Every case serves on port 80, and they share the prefix's package folder.
+      RESOURCE_LOCK lumora_setup_port_80
+      ENVIRONMENT "WINEPREFIX=${prefix};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_WORK=${CMAKE_BINARY_DIR}/setup-e2e/${case};E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL lumora_setup_gui_tests)

@@ -1,0 +1,609 @@
+#!/usr/bin/env python3
+"""End-to-end tests of LumoraSetup.exe under Wine, one case per run.
+
+usage: e2e.py CASE
+
+The host side of a case: it lays out a signed update tree, serves it with
+nginx on 127.0.0.1 port 80 (the update server of the test build), starts the
+Windows test driver (gui_driver.exe) under Wine on the Xvfb display, takes
+the screenshots the driver asks for, and checks the driver's report, nginx's
+access log, the stand-in msiexec's record and the package folder.
+
+Settings come from the environment (set by setup/tests/gui_tests.cmake):
+  E2E_WORK          folder for the case's files (cleared at start)
+  E2E_PROGRAM       the test build of the program (test key, server 127.0.0.1)
+  E2E_PROGRAM_TWO   the same with a two-language table
+  E2E_DRIVER        gui_driver.exe
+  E2E_RECORDER      msiexec_recorder.exe, the stand-in for msiexec.exe
+  E2E_SECRET_KEY    minisign secret key matching the test build's trusted key
+  E2E_DEMO          folder with the demo product's .wxs and file
+  E2E_WINE_RUN      scripts/wine-run.sh
+  WINEPREFIX, LUMORA_XVFB_DIR
+"""
+
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+WINDOWS_NAMES = ["win11", "win10", "win8_1", "win8", "win7sp1", "win7"]
+TITLE = "Namestitveni program"
+PROGRESS_INSTRUCTION = "Prenos namestitvenega paketa ..."
+LANGUAGE_INSTRUCTION = "Izberite jezik namestitve"
+# A 32-bit Wine prefix: the package of a 32-bit x86 machine.
+ARCHITECTURE = ".Win32"
+
+env = os.environ
+work = Path(env["E2E_WORK"])
+prefix = Path(env["WINEPREFIX"])
+failures = []
+RECORD = work / "msiexec-command-line.txt"
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print(f"FAILED: {message}")
+
+
+def check_equal(actual, expected, what):
+    check(actual == expected, f"{what}: expected {expected!r}, got {actual!r}")
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def sign(path):
+    subprocess.run(["minisign", "-S", "-s", env["E2E_SECRET_KEY"], "-m", str(path)],
+                   check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+
+class Tree:
+    """The update server's document root: descriptors for every Windows
+    version name and the nameless one, and a package folder."""
+
+    def __init__(self, root):
+        self.root = root
+        self.packages = root / "Lumora" / "packages"
+        self.packages.mkdir(parents=True)
+
+    def descriptors(self):
+        kestrup = self.root / "Lumora" / "Kestrup"
+        return [kestrup / f"{name}-stable.txt" for name in WINDOWS_NAMES] + [
+            self.root / "Lumora" / "Kestrup-stable.txt"]
+
+    def write_descriptor(self, text, signed=True):
+        for path in self.descriptors():
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(text)
+            if signed:
+                sign(path)
+
+    def write_package(self, name, content):
+        path = self.packages / name
+        path.write_bytes(content)
+        sign(path)
+        return path
+
+
+def descriptor_text(folder_url, padding=0):
+    # Lines after the third are ignored by the client; padding makes a
+    # descriptor that takes a while to arrive from a rate-limited server.
+    text = f"1A2B\nLumora test channel\n{folder_url}\n".encode()
+    if padding:
+        text += b"".join(b"# padding line %06d ..............................\n" % i
+                         for i in range(padding // 50))
+    return text
+
+
+def package_bytes(size):
+    return bytes((i * 131 + (i >> 8)) & 0xFF for i in range(size))
+
+
+def demo_msi(out_folder):
+    demo = Path(env["E2E_DEMO"])
+    build = out_folder / "demo-build"
+    build.mkdir()
+    for item in demo.iterdir():
+        shutil.copy(item, build)
+    msi = build / f"Lumora{ARCHITECTURE}.msi"
+    subprocess.run(["wixl", "-o", str(msi), str(build / "LumoraDemo.wxs")], check=True, cwd=build)
+    return msi.read_bytes()
+
+
+class Nginx:
+    """nginx on 127.0.0.1:80 serving one tree; the access log records every
+    request with its status and the bytes of the body sent."""
+
+    def __init__(self, root, folder, slow=None, rate="20k"):
+        self.folder = folder
+        self.log = folder / "access.log"
+        folder.mkdir(parents=True, exist_ok=True)
+        slow_block = ""
+        if slow:
+            slow_block = f"""
+        location ~ {slow} {{
+            limit_rate {rate};
+        }}"""
+        config = folder / "nginx.conf"
+        config.write_text(f"""
+daemon off;
+master_process off;
+worker_processes 1;
+pid {folder}/nginx.pid;
+error_log {folder}/error.log;
+events {{ worker_connections 64; }}
+http {{
+    access_log off;
+    client_body_temp_path {folder}/tmp;
+    proxy_temp_path {folder}/tmp;
+    fastcgi_temp_path {folder}/tmp;
+    uwsgi_temp_path {folder}/tmp;
+    scgi_temp_path {folder}/tmp;
+    default_type application/octet-stream;
+    sendfile off;
+    log_format requests '$request_method $uri $status $body_bytes_sent';
+    server {{
+        listen 127.0.0.1:80;
+        root {root};
+        access_log {self.log} requests;{slow_block}
+    }}
+}}
+""")
+        (folder / "tmp").mkdir(exist_ok=True)
+        self.process = subprocess.Popen(["nginx", "-c", str(config), "-p", str(folder)],
+                                        stdin=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while not self.log.exists():
+            if self.process.poll() is not None or time.time() > deadline:
+                raise SystemExit(f"nginx did not start: {(folder / 'error.log').read_text()}")
+            time.sleep(0.05)
+
+    def requests(self):
+        """(method, path, status, bytes) of every request so far."""
+        if not self.log.exists():
+            return []
+        out = []
+        for line in self.log.read_text().splitlines():
+            method, path, status, size = line.split(" ")
+            out.append((method, path, int(status), int(size)))
+        return out
+
+    def clear_log(self):
+        self.log.write_text("")
+        os.kill(self.process.pid, signal.SIGUSR1)  # reopen the log file
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(10)
+
+
+def app_folder(program, recorder=True):
+    """The program in a folder of its own. With recorder, the stand-in
+    msiexec.exe takes the place of Wine's in the prefix's system folder: Wine's
+    ShellExecute looks there before the program's folder and the current one.
+    Without it, Wine's own msiexec is put back."""
+    app = work / "app"
+    if app.exists():
+        shutil.rmtree(app)
+    app.mkdir()
+    shutil.copy(program, app / "LumoraSetup.exe")
+    system_msiexec = prefix / "drive_c" / "windows" / "system32" / "msiexec.exe"
+    wine_msiexec = system_msiexec.with_name("msiexec.exe.wine")
+    if not wine_msiexec.exists():
+        shutil.copy(system_msiexec, wine_msiexec)
+    shutil.copy(env["E2E_RECORDER"] if recorder else wine_msiexec, system_msiexec)
+    RECORD.unlink(missing_ok=True)
+    return app
+
+
+def remove_stored_packages():
+    """Packages and logs from earlier runs, in either package folder."""
+    drive_c = prefix / "drive_c"
+    patterns = ["users/*/AppData/Local/Temp/Lumora*", "users/*/Temp/Lumora*",
+                "Program Files*/Common Files/Varnex"]
+    for pattern in patterns:
+        for path in glob.glob(str(drive_c / pattern)):
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+
+
+def unix_path(windows):
+    """The file behind a C: path of the prefix."""
+    assert windows[:3].upper() == "C:\\", windows
+    return prefix / "drive_c" / windows[3:].replace("\\", "/")
+
+
+def run_driver(name, program_folder, commands, timeout=240):
+    """Runs the driver on the program; returns its report as a dict of lists."""
+    report = work / f"{name}.report.txt"
+    command = [env["E2E_WINE_RUN"], env["E2E_DRIVER"], windows_path(report),
+               windows_path(program_folder / "LumoraSetup.exe"), *commands]
+    display = (Path(env["LUMORA_XVFB_DIR"]) / "display").read_text().strip()
+    started = time.time()
+    # Wine loads its own msiexec in place of any file of that name unless told
+    # to prefer the native one: the stand-in is native.
+    overrides = "mscoree,mshtml=;winemenubuilder.exe=d;msiexec.exe=n,b"
+    driver = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True,
+                              env={**env, "WINEDLLOVERRIDES": overrides,
+                                   "LUMORA_MSIEXEC_RECORD": windows_path(RECORD)})
+    for line in driver.stdout:
+        line = line.strip()
+        if line.startswith("SCREENSHOT "):
+            shot = line.split(" ", 1)[1]
+            raw = work / f"{shot}.full.png"
+            subprocess.run(["import", "-display", display, "-window", "root", str(raw)], check=True)
+            # The display has no window manager: what is not black is the program.
+            subprocess.run(["convert", str(raw), "-trim", "+repage", str(work / f"{shot}.trim.png")], check=True)
+            os.replace(work / f"{shot}.trim.png", work / f"{shot}.png")
+        if time.time() - started > timeout:
+            break
+    try:
+        status = driver.wait(max(1, timeout - (time.time() - started)))
+    except subprocess.TimeoutExpired:
+        driver.kill()
+        status = driver.wait()
+    values = {}
+    if report.exists():
+        for line in report.read_text(encoding="utf-8").splitlines():
+            key, _, value = line.partition(": ")
+            values.setdefault(key, []).append(value)
+    print(f"--- driver report {name} (driver exit {status}) ---")
+    print(report.read_text(encoding="utf-8") if report.exists() else "(none)")
+    check_equal(status, 0, f"{name}: driver status")
+    return values
+
+
+def first(report, key):
+    return report.get(key, [None])[0]
+
+
+def recorded_parameters():
+    """The stand-in msiexec's command line, less the program name."""
+    record = RECORD
+    deadline = time.time() + 20
+    while not record.exists() and time.time() < deadline:
+        time.sleep(0.1)
+    check(record.exists(), "the installer (stand-in msiexec.exe) was started")
+    if not record.exists():
+        return None
+    line = record.read_text(encoding="utf-8")
+    if line.startswith('"'):
+        rest = line[line.index('"', 1) + 1:]
+    else:
+        rest = line[line.find(" "):] if " " in line else ""
+    return rest.lstrip(" ")
+
+
+def check_dialog(report, instruction=PROGRESS_INSTRUCTION):
+    check_equal(first(report, "title"), TITLE, "dialog title (string 2)")
+    check(instruction in report.get("instruction", []), f"main instruction {instruction!r} shown")
+    check_equal(first(report, "icon"), "yes", "main icon (icon 1) shown")
+
+
+def package_folder_of(parameters):
+    """The folder and the two names from '/i "<package>" /l* "<log>"'."""
+    parts = parameters.split('"')
+    return parts[1], parts[3]
+
+
+def check_installer_parameters(parameters, stem, report):
+    """Exactly /i "<package>" /l* "<log>", in the folder the token calls for."""
+    if parameters is None:
+        return None
+    package, log = package_folder_of(parameters)
+    check_equal(parameters, f'/i "{package}" /l* "{log}"', "installer parameters")
+    folder = package[: package.rfind("\\") + 1]
+    check_equal(package, folder + stem + ".msi", "package file name")
+    check_equal(log, folder + stem + ".log", "log file name")
+    elevated = first(report, "elevated")
+    if elevated == "yes":
+        check(folder.lower().endswith("\\common files\\varnex\\kestrup\\"),
+              f"elevated: package in Common Files\\Varnex\\Kestrup, got {folder}")
+    else:
+        check(folder.lower().endswith("\\temp\\"), f"not elevated: package in the temporary folder, got {folder}")
+    print(f"package folder: {folder} (token elevated: {elevated})")
+    return unix_path(package)
+
+
+def wait_for_wine_processes():
+    """The installer runs on after the program; wait for the prefix to go idle."""
+    subprocess.run(["timeout", "120", "wineserver", "-w"], env={**env, "WINEPREFIX": str(prefix)})
+
+
+def paths_requested(server):
+    return [path for _, path, _, _ in server.requests()]
+
+
+# ---------------------------------------------------------------------------
+# Cases
+
+FOLDER_URL = "http://127.0.0.1/Lumora/packages"
+STEM = f"Lumora{ARCHITECTURE}"
+
+
+def standard_tree(package=None, folder_url=FOLDER_URL, descriptor=None):
+    tree = Tree(work / "tree")
+    tree.write_descriptor(descriptor if descriptor is not None else descriptor_text(folder_url))
+    tree.write_package(f"{STEM}.msi", package if package is not None else package_bytes(300_000))
+    return tree
+
+
+def case_happy_path():
+    """The package arrives slowly enough for a screenshot of the progress
+    page; the stand-in installer is started with the exact parameters."""
+    remove_stored_packages()
+    package = package_bytes(600_000)
+    tree = standard_tree(package)
+    server = Nginx(tree.root, work / "nginx", slow=r"\.msi$", rate="150k")
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        report = run_driver("happy", app, ["wait-progress-page", "60", "wait-progress", "250", "60",
+                                           "screenshot", "progress-page", "wait-exit", "90"])
+        check_dialog(report)
+        check_equal(first(report, "buttons"), "2=Cancel", "progress page buttons")
+        check_equal(first(report, "exit"), "0", "exit code")
+        check_equal(first(report, "highest-progress"), "1000", "highest progress bar position")
+        check_equal(first(report, "error-box-seen"), "no", "no error box")
+        stored = check_installer_parameters(recorded_parameters(), STEM, report)
+        if stored:
+            check(stored.exists() and stored.read_bytes() == package, "the stored package is the served one")
+        requested = paths_requested(server)
+        check_equal([p for p in requested if p.startswith("/Lumora/packages/")],
+                    [f"/Lumora/packages/{STEM}.msi.minisig", f"/Lumora/packages/{STEM}.msi"],
+                    "package requests")
+        check_equal(len([p for p in requested if p.endswith(".txt.minisig")]), 1, "one descriptor signature request")
+        print("requests:", requested)
+    finally:
+        server.stop()
+
+
+def case_second_run_reuses_package():
+    """Two runs with an unchanged package: the second only fetches the
+    package's signature."""
+    remove_stored_packages()
+    tree = standard_tree()
+    server = Nginx(tree.root, work / "nginx")
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        first_report = run_driver("first-run", app, ["wait-exit", "90"])
+        check_equal(first(first_report, "exit"), "0", "first run exit code")
+        stored = check_installer_parameters(recorded_parameters(), STEM, first_report)
+        modified = stored.stat().st_mtime_ns if stored and stored.exists() else None
+        check(f"/Lumora/packages/{STEM}.msi" in paths_requested(server), "the first run downloads the package")
+        server.clear_log()
+        app = app_folder(env["E2E_PROGRAM"])
+        second_report = run_driver("second-run", app, ["wait-exit", "90"])
+        check_equal(first(second_report, "exit"), "0", "second run exit code")
+        package_requests = [p for p in paths_requested(server) if p.startswith("/Lumora/packages/")]
+        check_equal(package_requests, [f"/Lumora/packages/{STEM}.msi.minisig"],
+                    "second run: one signature request, no package request")
+        if stored and stored.exists():
+            check_equal(stored.stat().st_mtime_ns, modified, "the reused package file is untouched")
+        recorded_parameters()
+    finally:
+        server.stop()
+
+
+def case_wine_msiexec_installs_demo():
+    """Wine's own msiexec installs the demo product from the stored package."""
+    remove_stored_packages()
+    installed = glob.glob(str(prefix / "drive_c/Program Files*/Lumora Demo"))
+    for path in installed:
+        shutil.rmtree(path)
+    subprocess.run([env["E2E_WINE_RUN"], "msiexec", "/x", "{*}", "/qn"], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    tree = standard_tree(demo_msi(work))
+    server = Nginx(tree.root, work / "nginx")
+    try:
+        app = app_folder(env["E2E_PROGRAM"], recorder=False)
+        report = run_driver("wine-msiexec", app, ["wait-exit", "90"])
+        check_equal(first(report, "exit"), "0", "exit code")
+        wait_for_wine_processes()
+        product = glob.glob(str(prefix / "drive_c/Program Files*/Lumora Demo/Lumora-demo.txt"))
+        check(len(product) == 1, "Wine's msiexec installed Program Files\\Lumora Demo\\Lumora-demo.txt")
+        print("installed:", product)
+    finally:
+        server.stop()
+
+
+def case_cancel_during_package():
+    """Cancel while the package trickles in: exit code 1223, no error box."""
+    remove_stored_packages()
+    tree = standard_tree(package_bytes(2_000_000))
+    server = Nginx(tree.root, work / "nginx", slow=r"\.msi$", rate="40k")
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        report = run_driver("cancel-package", app, ["wait-progress-page", "60", "wait-progress", "150", "60",
+                                                    "click", "2", "wait-exit", "60"])
+        check_equal(first(report, "exit"), "1223", "exit code")
+        check_equal(first(report, "error-box-seen"), "no", "no error box")
+        check(not RECORD.exists(), "no installer started")
+        time.sleep(1)
+        package = [r for r in server.requests() if r[1] == f"/Lumora/packages/{STEM}.msi"]
+        check(len(package) == 1 and package[0][3] < 2_000_000, f"the package download was cut short: {package}")
+    finally:
+        server.stop()
+
+
+def case_cancel_during_descriptor():
+    """Cancel while the descriptor trickles in: the descriptor still arrives
+    whole, the cancel takes effect when the package phase starts."""
+    remove_stored_packages()
+    descriptor = descriptor_text(FOLDER_URL, padding=150_000)
+    tree = standard_tree(descriptor=descriptor)
+    server = Nginx(tree.root, work / "nginx", slow=r"\.txt$", rate="30k")
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        report = run_driver("cancel-descriptor", app, ["wait-progress-page", "60", "sleep", "1000",
+                                                       "click", "2", "wait-exit", "90"])
+        check_equal(first(report, "exit"), "1223", "exit code")
+        check_equal(first(report, "error-box-seen"), "no", "no error box")
+        requests = server.requests()
+        print("requests:", requests)
+        descriptor_gets = [r for r in requests if r[1].endswith(".txt")]
+        check(len(descriptor_gets) == 1 and descriptor_gets[0][2] == 200 and descriptor_gets[0][3] == len(descriptor),
+              "the descriptor download ran to its end despite the cancel")
+        check(not any(r[1] == f"/Lumora/packages/{STEM}.msi" for r in requests), "no package request")
+    finally:
+        server.stop()
+
+
+def failure_case(name, expected_text, prepare, screenshot=False):
+    """A failure: the error box owned by the dialog shows the message chain,
+    then the exit code is 1603."""
+    remove_stored_packages()
+    tree = prepare()
+    server = Nginx(tree.root, work / "nginx") if tree else None
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        commands = ["wait-progress-page", "60", "wait-error-box", "90"]
+        if screenshot:
+            commands += ["screenshot", "error-box"]
+        report = run_driver(name, app, commands + ["dismiss-error-box", "wait-exit", "60"])
+        check_equal(first(report, "error-box-text"), expected_text, "error box text")
+        check_equal(first(report, "error-box-caption"), TITLE, "error box caption")
+        check_equal(first(report, "error-box-owner"), "dialog", "error box owner")
+        check_equal(first(report, "error-box-icon"), "yes", "error icon")
+        check_equal(first(report, "dialog-behind-error-box"), "yes", "progress page stays behind the box")
+        check_equal(first(report, "exit"), "1603", "exit code")
+        check(not RECORD.exists(), "no installer started")
+    finally:
+        if server:
+            server.stop()
+
+
+def prepare_no_server():
+    return None
+
+
+def prepare_descriptor_signature_missing():
+    tree = standard_tree()
+    for path in tree.descriptors():
+        os.remove(str(path) + ".minisig")
+    return tree
+
+
+def prepare_tampered_descriptor():
+    tree = standard_tree()
+    for path in tree.descriptors():
+        path.write_bytes(descriptor_text("http://127.0.0.1/elsewhere"))
+    return tree
+
+
+def prepare_descriptor_without_url():
+    return standard_tree(descriptor=b"1A2B\nLumora test channel\n")
+
+
+def prepare_unsupported_scheme():
+    return standard_tree(folder_url="ftp://127.0.0.1/Lumora/packages")
+
+
+def prepare_tampered_package():
+    tree = standard_tree()
+    path = tree.packages / f"{STEM}.msi"
+    content = bytearray(path.read_bytes())
+    content[1000] ^= 0x01
+    path.write_bytes(bytes(content))
+    return tree
+
+
+FAILURES = {
+    # Wine's WinHTTP has no message text for 12029 (cannot connect).
+    "no_server": ("Failed to load Minisign signature: WinHttpSendRequest failed: Error 12029", prepare_no_server),
+    "descriptor_signature_404": ("Failed to load Minisign signature: 404", prepare_descriptor_signature_missing),
+    "tampered_descriptor": ("Invalid Minisign signature", prepare_tampered_descriptor),
+    "descriptor_without_url": ("update URL unavailable", prepare_descriptor_without_url),
+    "unsupported_scheme": ("Unrecognized scheme", prepare_unsupported_scheme),
+    "tampered_package": ("Invalid Minisign signature", prepare_tampered_package),
+}
+
+
+def case_language_page_choice():
+    """Two languages: the language page with command links; choosing one
+    navigates to the progress page and starts one worker."""
+    remove_stored_packages()
+    tree = Tree(work / "tree")
+    tree.write_descriptor(descriptor_text(FOLDER_URL))
+    tree.write_package(f"{STEM}.en.msi", package_bytes(100_000))
+    server = Nginx(tree.root, work / "nginx")
+    try:
+        app = app_folder(env["E2E_PROGRAM_TWO"])
+        report = run_driver("language-choice", app, ["wait-dialog", "60", "screenshot", "language-page",
+                                                     "click", "1001", "wait-exit", "90"])
+        check_equal(report.get("instruction", [None])[0], LANGUAGE_INSTRUCTION, "language page instruction")
+        check_equal(first(report, "title"), TITLE, "dialog title")
+        check_equal(first(report, "buttons"),
+                    "1000=Sloven\u0161\u010dina (command link); 1001=English (command link); 2=Cancel",
+                    "language buttons")
+        check_equal(first(report, "exit"), "0", "exit code")
+        check_equal(first(report, "highest-progress"), "1000", "the progress page was shown and filled")
+        check_installer_parameters(recorded_parameters(), f"{STEM}.en", report)
+        requested = paths_requested(server)
+        print("requests:", requested)
+        check_equal(len([p for p in requested if p.endswith(".txt.minisig")]), 1,
+                    "one worker: one descriptor signature request")
+        check_equal([p for p in requested if p.startswith("/Lumora/packages/")],
+                    [f"/Lumora/packages/{STEM}.en.msi.minisig", f"/Lumora/packages/{STEM}.en.msi"],
+                    "the chosen language's package")
+    finally:
+        server.stop()
+
+
+def case_language_page_cancel():
+    """Cancel on the language page: exit code 0 and no request at all."""
+    tree = standard_tree()
+    server = Nginx(tree.root, work / "nginx")
+    try:
+        app = app_folder(env["E2E_PROGRAM_TWO"])
+        report = run_driver("language-cancel", app, ["wait-dialog", "60", "sleep", "500", "click", "2",
+                                                     "wait-exit", "30"])
+        check_equal(first(report, "instruction"), LANGUAGE_INSTRUCTION, "language page shown")
+        check_equal(first(report, "exit"), "0", "exit code")
+        check_equal(server.requests(), [], "no request")
+        check(not RECORD.exists(), "no installer started")
+    finally:
+        server.stop()
+
+
+CASES = {
+    "happy_path": case_happy_path,
+    "second_run_reuses_package": case_second_run_reuses_package,
+    "wine_msiexec_installs_demo": case_wine_msiexec_installs_demo,
+    "cancel_during_package": case_cancel_during_package,
+    "cancel_during_descriptor": case_cancel_during_descriptor,
+    "language_page_choice": case_language_page_choice,
+    "language_page_cancel": case_language_page_cancel,
+}
+for failure_name, (failure_text, failure_prepare) in FAILURES.items():
+    CASES[f"failure_{failure_name}"] = (
+        lambda n=failure_name, t=failure_text, p=failure_prepare:
+        failure_case(n, t, p, screenshot=(n == "tampered_package")))
+
+
+def main():
+    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
+        sys.exit("usage: e2e.py CASE\ncases: " + " ".join(CASES))
+    if work.exists():
+        shutil.rmtree(work)
+    work.mkdir(parents=True)
+    CASES[sys.argv[1]]()
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        sys.exit(1)
+    print("all checks passed")
+
+
+if __name__ == "__main__":
+    main()
