@@ -1,15 +1,18 @@
 #include "setup/crash_guard.hpp"
 
+#include "crashreport/exception_guard.hpp"
+#include "crashreport/startup_sender.hpp"
+
 namespace fenrix {
 
-// CRASH REPORTER SEAM: until the crash reporter publishes its start-up wait
-// and worker guard, no sender thread exists to wait for and the body runs
-// unguarded.
-void wait_for_crash_reporter_startup() {}
+void wait_for_crash_reporter_startup()
+{
+    brindlex::wait_for_startup_sender(brindlex::wait_forever);
+}
 
 void run_with_crash_filter(const std::function<void()>& body)
 {
-    body();
+    brindlex::run_guarded(body);
 }
 
 }  // namespace fenrix

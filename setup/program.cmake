@@ -11,7 +11,7 @@ endif()
 if(WIN32 AND lumora_setup_complete)
   add_library(lumora_setup STATIC setup_dialog.cpp string_resource.cpp crash_guard.cpp installation.cpp)
   target_link_libraries(lumora_setup PUBLIC lumora_languages lumora_progress lumora_exception_message
-    lumora_locale lumora_win lumora_update_core comctl32)
+    lumora_locale lumora_win lumora_update_core lumora_crashreport comctl32)
 
   # lumora_setup_program(<name> <language table source> DEPLOYMENT <libs>):
   # the program with a language table and the deployment values (trusted key
