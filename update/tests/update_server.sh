@@ -5,21 +5,13 @@
 #   update_server.sh start DIR PORT SECRET_KEY   lays out DIR/www, starts nginx
 #   update_server.sh stop DIR                    stops it (bounded waits)
 #
-# The access log DIR/access.log has one line per request: "METHOD URI STATUS".
+# The access log DIR/access.log has one line per request (nginx.sh).
 set -euo pipefail
 command=${1:?usage: update_server.sh start DIR PORT SECRET_KEY | stop DIR}
 dir=${2:?}
 here=$(cd "$(dirname "$0")" && pwd)
 publish=$here/../../tools/publish/lumora_publish.py
-
-stop_server() {
-  [ -f "$dir/nginx.pid" ] || return 0
-  local pid; pid=$(cat "$dir/nginx.pid")
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-  rm -f "$dir/nginx.pid"
-}
+. "$here/nginx.sh"
 
 sign() {  # sign KEY FILE [minisign options]: a prehashed signature beside FILE
   local key=$1 file=$2; shift 2
@@ -82,38 +74,14 @@ make_update_tree() {  # published descriptors for the update client tests
 case $command in
 start)
   port=${3:?}; key=${4:?}
-  stop_server
+  nginx_stop "$dir"
   rm -rf "$dir"; mkdir -p "$dir/www" "$dir/tmp"
   make_update_tree "$key" "$port"
   make_download_cases "$key"
-  cat > "$dir/nginx.conf" <<CONF
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 64; }
-http {
-  log_format lumora '\$request_method \$request_uri \$status';
-  access_log $dir/access.log lumora;
-  client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;
-  uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:$port;
-    root $dir/www;
-    location /nolength/ { ssi on; ssi_types *; }
-    location = /marker { return 204; }
-  }
-}
-CONF
-  nginx -p "$dir" -c "$dir/nginx.conf"
-  for _ in $(seq 100); do
-    if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then exit 0; fi
-    sleep 0.1
-  done
-  echo "nginx did not start on port $port" >&2; cat "$dir/error.log" >&2; stop_server; exit 1
+  nginx_start "$dir" "$port" "$dir/www"
   ;;
 stop)
-  stop_server
+  nginx_stop "$dir"
   ;;
 *)
   echo "unknown command $command" >&2; exit 2

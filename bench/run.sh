@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Benchmark of the signed download (not a test: it prints figures and ratios).
+#
+#   bench/run.sh [BUILD_DIR]     the Windows build (default build/win)
+#
+# 1. Reuse: a valid 1 GiB package already on disk is only hashed and checked;
+#    compared with `b2sum -l 512` over the same file (target ratio <= 1.5).
+# 2. Fresh download and verification of 1 GiB from nginx on 127.0.0.1,
+#    compared with a bare asynchronous WinHTTP download that reads the same
+#    8192-byte blocks and writes them to a file (target ratio <= 1.2).
+# 3. Peak memory (maximum resident size of the Wine process, /usr/bin/time -v)
+#    of the 1 GiB download against a 1 MiB one (target: at most 8 MiB more).
+# Times are the best of three runs, measured inside the programs around the
+# download alone, so Wine's start-up is not counted.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/win}" && pwd)
+. "$root/update/tests/nginx.sh"
+
+cmake --build "$build" --target bench_download winhttp_reference >/dev/null
+export WINEPREFIX=$build/wineprefix
+[ -f "$WINEPREFIX/.lumora-ready" ] || "$root/scripts/wine-prefix.sh" "$WINEPREFIX"
+key=$build/test-keys/trusted.key
+[ -f "$key" ] || cmake --build "$build" --target lumora_test_trusted_keys >/dev/null
+
+work=$build/bench-work
+mkdir -p "$work/www"
+if [ ! -f "$work/www/big.bin.minisig" ]; then
+  echo "making the 1 GiB package and its signature..."
+  head -c $((1024 * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
+  head -c $((1024 * 1024)) /dev/urandom > "$work/www/small.bin"
+  minisign -S -s "$key" -m "$work/www/big.bin" "$work/www/small.bin" >/dev/null
+fi
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+nginx_start "$work/nginx" "$port" "$work/www"
+trap 'nginx_stop "$work/nginx"; rm -f "$work"/out-*.bin' EXIT
+
+wine_run() { "$root/scripts/wine-run.sh" "$@"; }
+seconds_of() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p'; }
+best() { sort -g | head -n 1; }
+z() { echo "Z:$1"; }
+
+echo "libsodium: $(wine_run "$build/update/bench_download.exe" "$port" /small.bin "$(z "$work/out-probe.bin")" fresh)"
+
+# 1. Reuse of a valid package on disk.
+cp "$work/www/big.bin" "$work/out-reuse.bin"
+reuse=$(for i in 1 2 3; do
+  wine_run "$build/update/bench_download.exe" "$port" /big.bin "$(z "$work/out-reuse.bin")" reuse | seconds_of
+done | best)
+b2sum_time=$(for i in 1 2 3; do
+  /usr/bin/time -f %e b2sum -l 512 "$work/www/big.bin" 2>&1 >/dev/null | tail -n 1
+done | best)
+
+# 2. Fresh download and verification.
+fresh=$(for i in 1 2 3; do
+  wine_run "$build/update/bench_download.exe" "$port" /big.bin "$(z "$work/out-fresh.bin")" fresh | seconds_of
+done | best)
+cmp "$work/www/big.bin" "$work/out-fresh.bin"
+reference=$(for i in 1 2 3; do
+  wine_run "$build/update/winhttp_reference.exe" "$port" /big.bin "$(z "$work/out-reference.bin")" | seconds_of
+done | best)
+
+# 3. Peak memory.
+peak_kib() {
+  rm -f "$work/out-memory.bin"
+  /usr/bin/time -v "$root/scripts/wine-run.sh" "$build/update/bench_download.exe" "$port" "$1" \
+    "$(z "$work/out-memory.bin")" fresh 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
+}
+small_peak=$(peak_kib /small.bin)
+big_peak=$(peak_kib /big.bin)
+
+echo
+echo "reuse of a valid 1 GiB package:   ${reuse} s   (b2sum -l 512: ${b2sum_time} s)"
+echo "fresh 1 GiB download + check:     ${fresh} s   (bare WinHTTP download: ${reference} s)"
+echo "peak resident size:               1 GiB ${big_peak} KiB, 1 MiB ${small_peak} KiB"
+python3 - "$reuse" "$b2sum_time" "$fresh" "$reference" "$big_peak" "$small_peak" <<'PY'
+import sys
+reuse, b2, fresh, ref, big, small = map(float, sys.argv[1:])
+print(f"ratio reuse / b2sum:            {reuse / b2:.2f}   (target <= 1.5)")
+print(f"ratio download / bare WinHTTP:  {fresh / ref:.2f}   (target <= 1.2)")
+print(f"peak memory difference:         {(big - small) / 1024:.1f} MiB   (target <= 8 MiB)")
+PY
