@@ -13,6 +13,10 @@ bool is_line_space(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+}  // namespace
+
 int hex_digit_value(char c)
 {
     if (c >= '0' && c <= '9')
@@ -23,10 +27,6 @@ int hex_digit_value(char c)
         return c - 'A' + 10;
     return -1;
 }
-
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
-
-}  // namespace
 
 std::string_view trim_line(std::string_view line)
 {

@@ -24,6 +24,9 @@ struct package_descriptor {
     std::string update_url;
 };
 
+// The value of a hexadecimal digit (0-9, A-F, a-f), or -1 for any other byte.
+int hex_digit_value(char c);
+
 // Removes bytes 0x20 and 0x09 to 0x0D from both ends.
 std::string_view trim_line(std::string_view line);
 

@@ -8,6 +8,7 @@
 
 #include "http/get_request.hpp"
 #include "parser/url.hpp"
+#include "update/descriptor.hpp"
 
 namespace fenrix::update_testing {
 
@@ -23,24 +24,15 @@ std::string read_all(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // WinHTTP may send non-ASCII path bytes escaped or as they are.
 std::string percent_decoded(const std::string& text)
 {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-            out += char(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+        const int high = i + 2 < text.size() ? hex_digit_value(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? hex_digit_value(text[i + 2]) : -1;
+        if (text[i] == '%' && high >= 0 && low >= 0) {
+            out += char(high * 16 + low);
             i += 2;
         } else {
             out += text[i];
