@@ -1,10 +1,152 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing and builds the Windows program.
+# The demo: installs what is missing, builds LumoraSetup.exe against a local
+# update server and a demo signing key, publishes a signed update tree with a
+# small demo product, serves it with nginx on 127.0.0.1 port 80 and runs the
+# program under Wine, which downloads, verifies and installs the product.
+#
+# Everything it makes stays under build/demo: the key pair, the package, the
+# published tree, nginx's files, the build, and the Wine prefix the product
+# is installed into. nginx and (without a DISPLAY) Xvfb are started here and
+# stopped at the end. Run as root (port 80); safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")"
+root=$PWD
+demo=$root/build/demo
+started=$(date +%s)
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Installing what is missing"
 ./scripts/install-deps.sh
-cmake --preset win >/dev/null
-cmake --build --preset win
-echo
-echo "Built into build/win. The setup program LumoraSetup.exe is not complete yet:"
-echo "this build holds its libraries and their tests only."
+
+if ss -Hltn 'sport = :80' 2>/dev/null | grep -q .; then
+  echo "Port 80 is in use; the demo's update server needs it. Stop that server and run again." >&2
+  exit 1
+fi
+
+step "Demo signing key (minisign, without a password)"
+mkdir -p "$demo/keys"
+if [ ! -f "$demo/keys/demo.key" ]; then
+  minisign -G -W -f -p "$demo/keys/demo.pub" -s "$demo/keys/demo.key" >/dev/null
+fi
+cat "$demo/keys/demo.pub"
+
+step "Building LumoraSetup.exe for the update server 127.0.0.1 and the demo key (build/demo/build)"
+cmake -S . -B "$demo/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DLUMORA_DEPS_DIR="$root/build/deps" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DLUMORA_UPDATE_HOST=127.0.0.1 -DLUMORA_UPDATE_PORT=80 \
+  -DLUMORA_TRUSTED_KEY_FILE="$demo/keys/demo.pub" >"$demo/configure.log" \
+  || { tail -n 30 "$demo/configure.log"; exit 1; }
+cmake --build "$demo/build" --target LumoraSetup -j2 >"$demo/build.log" \
+  || { tail -n 40 "$demo/build.log"; exit 1; }
+program=$demo/build/setup/LumoraSetup.exe
+file -b "$program"
+
+step "Demo product package (wixl): Lumora.Win32.msi installs Program Files\\Lumora Demo\\Lumora-demo.txt"
+rm -rf "$demo/product" "$demo/packages" && mkdir -p "$demo/product" "$demo/packages"
+cp setup/demo/LumoraDemo.wxs setup/demo/Lumora-demo.txt "$demo/product/"
+# Wine's prefix here is 32-bit: the program asks for the .Win32 package.
+(cd "$demo/product" && wixl -o "$demo/packages/Lumora.Win32.msi" LumoraDemo.wxs)
+ls -l "$demo/packages"
+
+step "Publishing the update tree (tools/publish) into build/demo/www"
+rm -rf "$demo/www"
+python3 tools/publish/lumora_publish.py publish --packages "$demo/packages" --channel stable \
+  --package-url http://127.0.0.1/Lumora/packages/ --number 1 --text "Lumora demo" \
+  --secret-key "$demo/keys/demo.key" --out "$demo/www"
+
+step "Serving it with nginx on 127.0.0.1:80"
+nginx_dir=$demo/nginx
+rm -rf "$nginx_dir" && mkdir -p "$nginx_dir/tmp"
+cat >"$nginx_dir/nginx.conf" <<CONF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $nginx_dir/nginx.pid;
+error_log $nginx_dir/error.log;
+events { worker_connections 64; }
+http {
+    client_body_temp_path $nginx_dir/tmp;
+    proxy_temp_path $nginx_dir/tmp;
+    fastcgi_temp_path $nginx_dir/tmp;
+    uwsgi_temp_path $nginx_dir/tmp;
+    scgi_temp_path $nginx_dir/tmp;
+    default_type application/octet-stream;
+    log_format requests '\$request_method \$uri \$status \$body_bytes_sent';
+    server {
+        listen 127.0.0.1:80;
+        root $demo/www;
+        access_log $nginx_dir/access.log requests;
+    }
+}
+CONF
+nginx -c "$nginx_dir/nginx.conf" -p "$nginx_dir" </dev/null &
+nginx_pid=$!
+xvfb_started=
+cleanup() {
+  kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
+  if [ -n "$xvfb_started" ]; then ./scripts/xvfb.sh stop "$demo/xvfb"; fi
+}
+trap cleanup EXIT
+for _ in $(seq 1 100); do
+  [ -f "$nginx_dir/access.log" ] && break
+  kill -0 "$nginx_pid" 2>/dev/null || { cat "$nginx_dir/error.log"; exit 1; }
+  sleep 0.05
+done
+
+step "Wine prefix build/demo/wineprefix"
+export WINEPREFIX=$demo/wineprefix
+./scripts/wine-prefix.sh "$WINEPREFIX"
+# A fresh start each time: no package, log or product from an earlier run.
+rm -rf "$WINEPREFIX/drive_c/Program Files/Common Files/Varnex" "$WINEPREFIX/drive_c/Program Files/Lumora Demo"
+find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'Lumora*' -path '*Temp*' -exec rm -f {} + 2>/dev/null || true
+
+if [ -z "${DISPLAY:-}" ]; then
+  ./scripts/xvfb.sh start "$demo/xvfb"
+  xvfb_started=1
+  export LUMORA_XVFB_DIR=$demo/xvfb
+else
+  # wine-run.sh runs on LUMORA_XVFB_DIR's display or headless; keep ours.
+  mkdir -p "$demo/display" && echo "$DISPLAY" >"$demo/display/display"
+  export LUMORA_XVFB_DIR=$demo/display
+fi
+
+step "Running LumoraSetup.exe under Wine"
+mkdir -p "$demo/run" && cp "$program" "$demo/run/LumoraSetup.exe"
+set +e
+timeout 300 ./scripts/wine-run.sh "$demo/run/LumoraSetup.exe"
+exit_code=$?
+set -e
+echo "LumoraSetup.exe ended with exit code $exit_code"
+# The installer runs on after the program; wait until the prefix is idle.
+timeout 180 wineserver -w || true
+
+step "What happened"
+echo "Requests to the update server (nginx access log):"
+sed 's/^/  /' "$nginx_dir/access.log"
+package=$(find "$WINEPREFIX/drive_c" -name Lumora.Win32.msi -not -path '*/windows/*' 2>/dev/null | head -n 1)
+product=$(find "$WINEPREFIX/drive_c" -path '*Lumora Demo/Lumora-demo.txt' 2>/dev/null | head -n 1)
+case $exit_code in
+  0) meaning="the installer was started" ;;
+  1223) meaning="cancelled by the user" ;;
+  1603) meaning="failed (the error box said why)" ;;
+  *) meaning="unexpected" ;;
+esac
+echo "Exit code: $exit_code ($meaning)"
+if [ -n "$package" ]; then
+  echo "Package stored at: $package"
+  windows_path=${package#"$WINEPREFIX/drive_c/"}
+  echo "  (in Windows terms: C:\\${windows_path//\//\\})"
+  log=${package%.msi}.log
+  [ -f "$log" ] && echo "Installer log: $log"
+else
+  echo "Package stored at: (not found)"
+fi
+if [ -n "$product" ]; then
+  echo "Wine's msiexec installed the demo product: $product"
+  echo "  content: $(cat "$product")"
+else
+  echo "The demo product was not installed."
+fi
+echo "Run time: $(( $(date +%s) - started )) s"
+[ "$exit_code" -eq 0 ] && [ -n "$product" ]
