@@ -225,11 +225,13 @@ def unix_path(windows):
     return prefix / "drive_c" / windows[3:].replace("\\", "/")
 
 
-def run_driver(name, program_folder, commands, timeout=240):
-    """Runs the driver on the program; returns its report as a dict of lists."""
+def run_driver(name, program_folder, commands, limited_token=False, timeout=240):
+    """Runs the driver on the program; returns its report as a dict of lists.
+    With limited_token the program runs unelevated, as under UAC."""
     report = work / f"{name}.report.txt"
     command = [env["E2E_WINE_RUN"], env["E2E_DRIVER"], windows_path(report),
-               windows_path(program_folder / "LumoraSetup.exe"), *commands]
+               windows_path(program_folder / "LumoraSetup.exe"),
+               *(["--limited-token"] if limited_token else []), *commands]
     display = (Path(env["LUMORA_XVFB_DIR"]) / "display").read_text().strip()
     started = time.time()
     # Wine loads its own msiexec in place of any file of that name unless told
@@ -298,8 +300,9 @@ def package_folder_of(parameters):
     return parts[1], parts[3]
 
 
-def check_installer_parameters(parameters, stem, report):
+def check_installer_parameters(parameters, stem, report, elevated):
     """Exactly /i "<package>" /l* "<log>", in the folder the token calls for."""
+    check_equal(first(report, "elevated"), "yes" if elevated else "no", "the program's token elevation")
     if parameters is None:
         return None
     package, log = package_folder_of(parameters)
@@ -350,13 +353,14 @@ def case_happy_path():
     try:
         app = app_folder(env["E2E_PROGRAM"])
         report = run_driver("happy", app, ["wait-progress-page", "60", "wait-progress", "250", "60",
-                                           "screenshot", "progress-page", "wait-exit", "90"])
+                                           "screenshot", "progress-page", "wait-exit", "90"],
+                            limited_token=True)
         check_dialog(report)
         check_equal(first(report, "buttons"), "2=Cancel", "progress page buttons")
         check_equal(first(report, "exit"), "0", "exit code")
         check_equal(first(report, "highest-progress"), "1000", "highest progress bar position")
         check_equal(first(report, "error-box-seen"), "no", "no error box")
-        stored = check_installer_parameters(recorded_parameters(), STEM, report)
+        stored = check_installer_parameters(recorded_parameters(), STEM, report, elevated=False)
         if stored:
             check(stored.exists() and stored.read_bytes() == package, "the stored package is the served one")
         requested = paths_requested(server)
@@ -377,9 +381,13 @@ def case_second_run_reuses_package():
     server = Nginx(tree.root, work / "nginx")
     try:
         app = app_folder(env["E2E_PROGRAM"])
+        varnex = glob.glob(str(prefix / "drive_c/Program Files*/Common Files")) 
+        check(varnex and not os.path.exists(os.path.join(varnex[0], "Varnex")), "no Varnex folder before the run")
+        # Elevated (Wine's default token): Common Files\Varnex\Kestrup, made
+        # by the first run and found by the second.
         first_report = run_driver("first-run", app, ["wait-exit", "90"])
         check_equal(first(first_report, "exit"), "0", "first run exit code")
-        stored = check_installer_parameters(recorded_parameters(), STEM, first_report)
+        stored = check_installer_parameters(recorded_parameters(), STEM, first_report, elevated=True)
         modified = stored.stat().st_mtime_ns if stored and stored.exists() else None
         check(f"/Lumora/packages/{STEM}.msi" in paths_requested(server), "the first run downloads the package")
         server.clear_log()
@@ -391,7 +399,7 @@ def case_second_run_reuses_package():
                     "second run: one signature request, no package request")
         if stored and stored.exists():
             check_equal(stored.stat().st_mtime_ns, modified, "the reused package file is untouched")
-        recorded_parameters()
+        check_installer_parameters(recorded_parameters(), STEM, second_report, elevated=True)
     finally:
         server.stop()
 
@@ -541,7 +549,7 @@ def case_language_page_choice():
     try:
         app = app_folder(env["E2E_PROGRAM_TWO"])
         report = run_driver("language-choice", app, ["wait-dialog", "60", "screenshot", "language-page",
-                                                     "click", "1001", "wait-exit", "90"])
+                                                     "click", "1001", "wait-exit", "90"], limited_token=True)
         check_equal(report.get("instruction", [None])[0], LANGUAGE_INSTRUCTION, "language page instruction")
         check_equal(first(report, "title"), TITLE, "dialog title")
         check_equal(first(report, "buttons"),
@@ -549,7 +557,7 @@ def case_language_page_choice():
                     "language buttons")
         check_equal(first(report, "exit"), "0", "exit code")
         check_equal(first(report, "highest-progress"), "1000", "the progress page was shown and filled")
-        check_installer_parameters(recorded_parameters(), f"{STEM}.en", report)
+        check_installer_parameters(recorded_parameters(), f"{STEM}.en", report, elevated=False)
         requested = paths_requested(server)
         print("requests:", requested)
         check_equal(len([p for p in requested if p.endswith(".txt.minisig")]), 1,

@@ -2,7 +2,11 @@
 // and message boxes by their windows, reads their texts and the progress
 // bar, presses buttons and waits for the process to end.
 //
-// usage: gui_driver.exe REPORT PROGRAM COMMAND...
+// usage: gui_driver.exe REPORT PROGRAM [--limited-token] COMMAND...
+//
+// With --limited-token the program runs with the limited token linked to the
+// driver's elevated one, as a program started normally by an administrator
+// under UAC does (Wine gives processes the elevated token by default).
 //
 // Observations go to REPORT as UTF-8 "key: value" lines, written as they
 // happen. Commands (each a few arguments, run in order):
@@ -214,16 +218,46 @@ bool file_exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The limited token linked to this process's elevated one, or null.
+HANDLE linked_limited_token()
+{
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own))
+        return nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    const BOOL ok = GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(own);
+    return ok ? linked.LinkedToken : nullptr;
+}
+
 int run(int argc, wchar_t** argv)
 {
     std::wstring command_line = L"\"" + std::wstring(argv[2]) + L"\"";
     std::wstring folder = argv[2];
     folder.erase(folder.find_last_of(L"\\/") + 1);
+    int i = 3;
+    HANDLE limited_token = nullptr;
+    if (i < argc && std::wstring(argv[i]) == L"--limited-token") {
+        ++i;
+        limited_token = linked_limited_token();
+        if (!limited_token) {
+            note("error", "no limited token: " + std::to_string(GetLastError()));
+            return 1;
+        }
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(argv[2], command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    const wchar_t* directory = folder.empty() ? nullptr : folder.c_str();
+    const BOOL created =
+        limited_token ? CreateProcessAsUserW(limited_token, argv[2], command_line.data(), nullptr, nullptr, FALSE, 0,
+                                             nullptr, directory, &startup, &process)
+                      : CreateProcessW(argv[2], command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                                       &startup, &process);
+    if (limited_token)
+        CloseHandle(limited_token);
+    if (!created) {
         note("error", "CreateProcess failed: " + std::to_string(GetLastError()));
         return 1;
     }
@@ -241,7 +275,7 @@ int run(int argc, wchar_t** argv)
         CloseHandle(token);
     }
 
-    for (int i = 3; i < argc;) {
+    while (i < argc) {
         const std::wstring command = argv[i++];
         auto argument = [&](const char* name) -> std::wstring {
             if (i >= argc) {
