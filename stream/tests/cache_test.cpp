@@ -137,7 +137,7 @@ TEST(Cache, ReadsAcrossTheEndAndAtTheEnd)
     EXPECT_EQ(c.state, ok);
     EXPECT_STREQ(got, "hello");
     EXPECT_EQ(c.read(got, sizeof got), 0u);
-    EXPECT_EQ(c.state, eof);
+    EXPECT_EQ(c.state, fenrix::stream::eof);
 }
 
 TEST(Cache, ReadSeesBytesOfADirtyBlock)
