@@ -45,8 +45,12 @@ for tool in i686-w64-mingw32-gcc i686-w64-mingw32-g++; do
 done
 
 # libsodium for i686-w64-mingw32, cross-built from Debian's source package.
+# -mxsave lets configure find the _xgetbv intrinsic; without it libsodium cannot
+# see that the system saves AVX state and never runs its AVX2 BLAKE2b code
+# (a build without it lacks the stamp file and is made again).
 sodium_prefix=$deps/libsodium-i686
-if [ ! -f "$sodium_prefix/lib/libsodium.a" ]; then
+if [ ! -f "$sodium_prefix/lib/libsodium.a" ] || [ ! -f "$sodium_prefix/avx-detection" ]; then
+  rm -rf "$sodium_prefix"
   src=$deps/libsodium-src
   rm -rf "$src"; mkdir -p "$src/lists/partial"
   # A sources list of our own, used for this one fetch only, so no deb-src line
@@ -60,7 +64,8 @@ LIST
   (cd "$src" && apt-get "${apt_src[@]}" source --download-only libsodium && dpkg-source -x libsodium_*.dsc tree)
   (cd "$src/tree" && autoreconf -fi >"$src/autoreconf.log" 2>&1 &&
     ./configure --host=i686-w64-mingw32 --prefix="$sodium_prefix" --disable-shared --enable-static \
-      --with-pic=no CFLAGS="-O3 -fno-stack-protector" >"$src/configure.log" &&
-    make -j"$(nproc)" >"$src/make.log" && make install >>"$src/make.log")
+      --with-pic=no CFLAGS="-O3 -fno-stack-protector -mxsave" >"$src/configure.log" &&
+    make -j"$(nproc)" >"$src/make.log" && make install >>"$src/make.log" &&
+    touch "$sodium_prefix/avx-detection")
   rm -rf "$src"
 fi
