@@ -76,8 +76,10 @@ struct basic_url {
 
     ~basic_url() {
         // A short password may sit in the string object itself rather than in
-        // an allocated block, where the allocator cannot wipe it.
-        wembra::secure_zero(password.data(), password.capacity() * sizeof(C));
+        // an allocated block, where the allocator cannot wipe it. Growing to
+        // the capacity never reallocates and makes all of it writable.
+        password.resize(password.capacity());
+        wembra::secure_zero(password.data(), password.size() * sizeof(C));
     }
 
 private:
