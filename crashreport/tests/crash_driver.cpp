@@ -1,6 +1,7 @@
 // Runs a program as a Windows parent would and watches its message boxes:
 //
-//   crash_driver.exe --temp DIR [--answer yes|no] [--screen-reader] [--timeout S] -- PROGRAM ARGS...
+//   crash_driver.exe --temp DIR [--answer yes|no] [--screen-reader] [--hold-sender-mutex]
+//                    [--timeout S] -- PROGRAM ARGS...
 //
 // The child gets DIR as its temporary folder (TMP and TEMP). Every message
 // box of the child is found by its window (class #32770), its caption, text
@@ -9,7 +10,8 @@
 // At the end one line {"exit_code": N} gives the exit code the child ended
 // with as GetExitCodeProcess reports it ({"timeout": true} first when it had
 // to be terminated). --screen-reader reports an active screen reader while
-// the child runs.
+// the child runs; --hold-sender-mutex keeps the stored-report senders' named
+// mutex taken while the child runs, as a second process sending reports would.
 #include <windows.h>
 
 #include <cstdio>
@@ -89,6 +91,7 @@ int wmain(int argc, wchar_t** argv)
     std::wstring temp;
     bool yes = true;
     bool screen_reader = false;
+    bool hold_mutex = false;
     DWORD timeout_ms = 120000;
     int first = argc;
     for (int i = 1; i < argc; ++i) {
@@ -103,6 +106,8 @@ int wmain(int argc, wchar_t** argv)
             yes = std::wstring(argv[++i]) != L"no";
         else if (a == L"--screen-reader")
             screen_reader = true;
+        else if (a == L"--hold-sender-mutex")
+            hold_mutex = true;
         else if (a == L"--timeout" && i + 1 < argc)
             timeout_ms = DWORD(_wtoi(argv[++i])) * 1000;
     }
@@ -119,6 +124,14 @@ int wmain(int argc, wchar_t** argv)
     }
     if (screen_reader)
         SystemParametersInfoW(SPI_SETSCREENREADER, TRUE, nullptr, 0);
+    HANDLE sender_mutex = nullptr;
+    if (hold_mutex) {
+        sender_mutex = CreateMutexW(nullptr, FALSE, L"TeskPosiljanjeIzjem");
+        if (!sender_mutex || WaitForSingleObject(sender_mutex, 10000) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "could not take the sender mutex\n");
+            return 2;
+        }
+    }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -146,6 +159,10 @@ int wmain(int argc, wchar_t** argv)
     }
     if (screen_reader)
         SystemParametersInfoW(SPI_SETSCREENREADER, FALSE, nullptr, 0);
+    if (sender_mutex) {
+        ReleaseMutex(sender_mutex);
+        CloseHandle(sender_mutex);
+    }
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
     if (timed_out)

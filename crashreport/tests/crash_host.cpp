@@ -37,17 +37,28 @@ namespace {
 using crash_function = void (*)();
 
 volatile int zero = 0;
+volatile int numerator = 7;
 volatile int sink = 0;
 
+__attribute__((noinline)) void note_step()
+{
+    sink = sink + 1;
+}
+
+// The faulting functions call another one first: GCC gives a function that
+// calls nothing no frame of its own (even with -fno-omit-frame-pointer), and
+// a frame-pointer walk then skips that function's caller.
 __attribute__((noinline)) void fault_access_violation()
 {
-    volatile int* nowhere = nullptr;
+    note_step();
+    volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
 }
 
 __attribute__((noinline)) void fault_divide_by_zero()
 {
-    sink = 1 / zero;
+    note_step();
+    sink = numerator / zero;
 }
 
 __attribute__((noinline)) void fault_throw_object()
@@ -58,7 +69,9 @@ __attribute__((noinline)) void fault_throw_object()
 
 __attribute__((noinline)) int fault_stack_overflow(int depth)
 {
-    volatile char block[4096];
+    // Less than a page, so that no stack probe runs: the overflow faults in
+    // this function itself.
+    volatile char block[1024];
     block[depth % sizeof block] = char(depth);
     if (zero == 0)
         return fault_stack_overflow(depth + 1) + block[0];

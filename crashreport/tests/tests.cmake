@@ -17,3 +17,15 @@ if(WIN32)
   add_executable(crash_driver ${CMAKE_CURRENT_LIST_DIR}/crash_driver.cpp)
   target_link_options(crash_driver PRIVATE -municode)
 endif()
+
+# Real crashes under Wine, checked from outside by crash_tests.py with the
+# report server, the Windows parent crash_driver.exe and the report reader.
+find_package(Python3 COMPONENTS Interpreter)
+if(WIN32 AND Python3_Interpreter_FOUND)
+  add_test(NAME crash_tests
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/crash_tests.py)
+  set_tests_properties(crash_tests PROPERTIES
+    LABELS crash TIMEOUT 1500 RUN_SERIAL TRUE
+    FIXTURES_REQUIRED "wine;xvfb;lumora_test_ca"
+    ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;CRASH_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh;CRASH_HOST=$<TARGET_FILE:crash_host>;CRASH_HOST_FULL=${CMAKE_CURRENT_BINARY_DIR}/crash_host.full.exe;CRASH_DRIVER=$<TARGET_FILE:crash_driver>;CRASH_READER=${CMAKE_BINARY_DIR}/tools/report-reader/native/report-reader;CRASH_CA_DIR=${CMAKE_BINARY_DIR}/test-ca;CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work;CRASH_SERVER_DIR=${CMAKE_SOURCE_DIR}/tools/report-server")
+endif()

@@ -1,0 +1,79 @@
+// Reading crash reports of the Brindlex format: one zlib stream (a .bxo or
+// .bxr file, or the body of an upload) holding tagged little-endian records.
+// Every structural rule of the format is checked; malformed input throws
+// report_error with the offset of the fault in the decompressed data.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace report_reader {
+
+class report_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct exception_record {
+    std::uint32_t code = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t address = 0;
+    std::vector<std::uint32_t> parameters;
+};
+
+struct context_block {
+    std::uint32_t flags = 0;
+    // Present groups only, in the order of the format, as (name, value).
+    std::vector<std::pair<std::string, std::uint32_t>> registers;
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> areas;
+};
+
+struct module_record {
+    std::u16string name;
+    std::uint32_t time_stamp = 0;
+    std::optional<std::uint32_t> checksum;  // .bxr only
+    std::uint32_t base = 0;
+};
+
+struct stack_snapshot {
+    std::uint32_t address = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+struct frame_record {
+    std::size_t module = 0;  // index into report::modules
+    std::uint32_t offset = 0;
+    std::optional<stack_snapshot> snapshot;  // .bxr: present when size > 0
+};
+
+struct report {
+    bool detailed = false;  // BXR1
+    std::uint16_t machine = 0;
+    std::vector<exception_record> exceptions;
+    std::optional<context_block> context;
+    std::vector<std::u16string> trace;
+    std::vector<module_record> modules;
+    std::vector<frame_record> frames;
+};
+
+// Inflates exactly one zlib stream with nothing after it; at most `limit`
+// bytes of output.
+std::string inflate_report(const std::string& compressed, std::size_t limit = 256u << 20);
+
+report parse_report(const std::string& content);
+
+// "EXCEPTION_ACCESS_VIOLATION" and the like; empty for an unknown code.
+const char* exception_code_name(std::uint32_t code);
+
+std::string to_utf8(const std::u16string& text);
+
+// Frame index -> "function at file:line" (empty when unknown).
+using symbol_lookup = std::vector<std::string>;
+
+// The report as text; `symbols` may be shorter than the frames.
+std::string describe(const report& r, const symbol_lookup& symbols = {});
+
+}  // namespace report_reader

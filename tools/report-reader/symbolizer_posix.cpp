@@ -1,0 +1,104 @@
+#include "tools/report-reader/symbolizer.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <strings.h>
+#include <vector>
+
+namespace report_reader {
+
+std::uint32_t image_base(const std::string& program)
+{
+    std::ifstream file(program, std::ios::binary);
+    if (!file)
+        throw report_error("cannot open " + program);
+    unsigned char dos[64];
+    if (!file.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+        throw report_error(program + " is not a PE file");
+    const std::uint32_t pe = dos[60] | dos[61] << 8 | dos[62] << 16 | std::uint32_t(dos[63]) << 24;
+    unsigned char headers[24 + 32];
+    file.seekg(pe);
+    if (!file.read(reinterpret_cast<char*>(headers), sizeof headers) || headers[0] != 'P' || headers[1] != 'E')
+        throw report_error(program + " is not a PE file");
+    const unsigned char* optional = headers + 24;
+    if ((optional[0] | optional[1] << 8) != 0x10B)
+        throw report_error(program + " is not a PE32 file");
+    return optional[28] | optional[29] << 8 | optional[30] << 16 | std::uint32_t(optional[31]) << 24;
+}
+
+namespace {
+
+// Runs addr2line with the addresses as arguments and returns its output.
+std::string run_addr2line(const std::string& tool, const std::string& program, const std::vector<std::string>& addresses)
+{
+    std::vector<std::string> arguments = {tool, "-f", "-C", "-e", program};
+    arguments.insert(arguments.end(), addresses.begin(), addresses.end());
+    std::vector<char*> argv;
+    for (auto& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0)
+        throw report_error("pipe failed");
+    const pid_t child = fork();
+    if (child < 0)
+        throw report_error("fork failed");
+    if (child == 0) {
+        dup2(pipe_ends[1], 1);
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_ends[1]);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, std::size_t(n));
+    close(pipe_ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw report_error("could not run " + tool);
+    return output;
+}
+
+}  // namespace
+
+symbol_lookup symbolize(const report& r, const std::string& program, const std::string& module_name,
+                        const std::string& addr2line)
+{
+    const std::uint32_t base = image_base(program);
+    std::vector<std::size_t> frames;
+    std::vector<std::string> addresses;
+    for (std::size_t i = 0; i < r.frames.size(); ++i) {
+        if (strcasecmp(to_utf8(r.modules[r.frames[i].module].name).c_str(), module_name.c_str()) != 0)
+            continue;
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%X", base + r.frames[i].offset - (i > 0 ? 1 : 0));
+        frames.push_back(i);
+        addresses.push_back(text);
+    }
+    symbol_lookup symbols(r.frames.size());
+    if (frames.empty())
+        return symbols;
+    const std::string output = run_addr2line(addr2line, program, addresses);
+    std::size_t position = 0;
+    auto next_line = [&]() {
+        const std::size_t end = output.find('\n', position);
+        std::string line = output.substr(position, end == std::string::npos ? std::string::npos : end - position);
+        position = end == std::string::npos ? output.size() : end + 1;
+        return line;
+    };
+    for (std::size_t frame : frames) {
+        const std::string function = next_line();
+        const std::string place = next_line();
+        symbols[frame] = function + " at " + place;
+    }
+    return symbols;
+}
+
+}  // namespace report_reader

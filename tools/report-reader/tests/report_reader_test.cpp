@@ -1,0 +1,223 @@
+#include "tools/report-reader/report.hpp"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+using namespace report_reader;
+
+// Builds report content field by field, as the program writes it.
+class builder {
+public:
+    builder& tag(const char* t)
+    {
+        data.append(t, 4);
+        return *this;
+    }
+    builder& u16(std::uint16_t v)
+    {
+        data += char(v & 0xFF);
+        data += char(v >> 8);
+        return *this;
+    }
+    builder& u32(std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            data += char(v >> (8 * i) & 0xFF);
+        return *this;
+    }
+    builder& text(const std::u16string& t)
+    {
+        for (char16_t c : t)
+            u16(c);
+        return *this;
+    }
+    builder& raw(const std::string& bytes)
+    {
+        data += bytes;
+        return *this;
+    }
+    builder& exception(std::uint32_t code, std::uint32_t address, std::uint32_t parameters = 2)
+    {
+        u32(code).u32(0).u32(address).u32(parameters);
+        for (std::uint32_t i = 0; i < parameters; ++i)
+            u32(i);
+        return *this;
+    }
+    builder& module(const std::u16string& name, std::uint32_t base, bool detailed)
+    {
+        tag("MOD1").u32(std::uint32_t(name.size())).text(name).u32(0x5F000000);
+        if (detailed)
+            u32(0x1234);
+        return u32(base);
+    }
+    builder& frame(std::uint32_t offset)
+    {
+        return tag("FUN1").u32(offset);
+    }
+    std::string data;
+};
+
+builder bxo_header()
+{
+    builder b;
+    b.tag("BXO1").u16(0x14C);
+    return b;
+}
+
+builder bxr_header()
+{
+    builder b;
+    b.tag("BXR1").u16(0x14C).u32(1).exception(0xC0000094, 0x401000, 0);
+    // A system context: every group present.
+    b.u32(0x1003F);
+    for (int i = 0; i < 6 + 6 + 4 + 8; ++i)
+        b.u32(i);
+    b.raw(std::string(80, 'f')).raw(std::string(512, 'x'));
+    for (int i = 0; i < 6; ++i)
+        b.u32(0);
+    return b;
+}
+
+std::string compress_text(const std::string& data)
+{
+    uLongf size = compressBound(uLong(data.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                        uLong(data.size()), 9),
+              Z_OK);
+    out.resize(size);
+    return out;
+}
+
+TEST(ReportReader, ReadsAnObservationReport)
+{
+    const std::string content = bxo_header()
+                                    .exception(0xC0000005, 0x4015C0)
+                                    .tag("DOOP")
+                                    .u32(6)
+                                    .text(std::u16string(u"ab\0cd\0", 6))
+                                    .module(u"host.exe", 0x400000, false)
+                                    .frame(0x15C0)
+                                    .frame(0x1700)
+                                    .module(u"KERNEL32.dll", 0x7B000000, false)
+                                    .frame(0x20)
+                                    .data;
+    const report r = parse_report(inflate_report(compress_text(content)));
+    EXPECT_FALSE(r.detailed);
+    ASSERT_EQ(r.exceptions.size(), 1u);
+    EXPECT_EQ(r.exceptions[0].code, 0xC0000005u);
+    EXPECT_EQ(r.exceptions[0].parameters.size(), 2u);
+    EXPECT_EQ(r.trace, (std::vector<std::u16string>{u"ab", u"cd"}));
+    ASSERT_EQ(r.modules.size(), 2u);
+    EXPECT_FALSE(r.modules[0].checksum);
+    ASSERT_EQ(r.frames.size(), 3u);
+    EXPECT_EQ(r.frames[1].module, 0u);
+    EXPECT_EQ(r.frames[2].module, 1u);
+    const std::string text = describe(r, {"fault_here() at host.cpp:10"});
+    EXPECT_NE(text.find("EXCEPTION_ACCESS_VIOLATION"), std::string::npos);
+    EXPECT_NE(text.find("#0 host.exe+0x15C0 fault_here() at host.cpp:10"), std::string::npos);
+    EXPECT_NE(text.find("KERNEL32.dll: time stamp 0x5F000000, base 0x7B000000"), std::string::npos);
+}
+
+TEST(ReportReader, ReadsADetailedReport)
+{
+    const std::string content = bxr_header()
+                                    .module(u"host.exe", 0x400000, true)
+                                    .frame(0x10)
+                                    .u32(8)
+                                    .u32(0x0075FD00)
+                                    .raw("12345678")
+                                    .frame(0x20)
+                                    .u32(0)
+                                    .data;
+    const report r = parse_report(inflate_report(compress_text(content)));
+    EXPECT_TRUE(r.detailed);
+    ASSERT_TRUE(r.context);
+    EXPECT_EQ(r.context->registers.size(), 30u);
+    EXPECT_EQ(r.context->registers[10], (std::pair<std::string, std::uint32_t>{"eip", 10}));
+    EXPECT_EQ(r.modules[0].checksum, 0x1234u);
+    ASSERT_TRUE(r.frames[0].snapshot);
+    EXPECT_EQ(r.frames[0].snapshot->bytes.size(), 8u);
+    EXPECT_FALSE(r.frames[1].snapshot);
+    EXPECT_NE(describe(r).find("EXCEPTION_INT_DIVIDE_BY_ZERO"), std::string::npos);
+}
+
+TEST(ReportReader, ContextGroupsFollowTheFlags)
+{
+    builder b;
+    b.tag("BXR1").u16(0x14C).u32(1).exception(1, 2, 0).u32(0x2).u32(1).u32(2).u32(3).u32(4).u32(5).u32(6);
+    const report r = parse_report(b.data);
+    EXPECT_EQ(r.context->registers.size(), 6u) << "only the integer group is flagged";
+}
+
+struct malformed_case {
+    const char* name;
+    std::string content;
+};
+
+TEST(ReportReader, RejectsMalformedContent)
+{
+    const malformed_case cases[] = {
+        {"empty", ""},
+        {"wrong magic", builder().tag("BXO2").u16(0x14C).exception(1, 2).data},
+        {"other machine", builder().tag("BXO1").u16(0x8664).exception(1, 2).data},
+        {"truncated exception", bxo_header().u32(0xC0000005).u32(0).data},
+        {"16 parameters", bxo_header().exception(1, 2, 16).data},
+        {"bxr without records", builder().tag("BXR1").u16(0x14C).u32(0).data},
+        {"bxr count beyond data", builder().tag("BXR1").u16(0x14C).u32(1000).exception(1, 2, 0).data},
+        {"truncated context", builder().tag("BXR1").u16(0x14C).u32(1).exception(1, 2, 0).u32(0x1003F).data},
+        {"frame before module", bxo_header().exception(1, 2).frame(5).data},
+        {"module repeated", bxo_header().exception(1, 2).module(u"a", 1, false).frame(1).module(u"a", 1, false)
+                                .frame(2).data},
+        {"two modules in a row", bxo_header().exception(1, 2).module(u"a", 1, false).module(u"b", 2, false).data},
+        {"module without frame at the end", bxo_header().exception(1, 2).module(u"a", 1, false).data},
+        {"unknown tag", bxo_header().exception(1, 2).tag("XYZ1").data},
+        {"stray bytes", bxo_header().exception(1, 2).raw("MO").data},
+        {"trace without zero", bxo_header().exception(1, 2).tag("DOOP").u32(2).text(u"ab").data},
+        {"empty trace", bxo_header().exception(1, 2).tag("DOOP").u32(0).data},
+        {"trace beyond data", bxo_header().exception(1, 2).tag("DOOP").u32(0x40000000).data},
+        {"module name beyond data", bxo_header().exception(1, 2).tag("MOD1").u32(0xFFFFFFFF).data},
+        {"snapshot beyond data",
+         bxr_header().module(u"a", 1, true).frame(1).u32(0x7FFFFFFF).u32(0x1000).raw("xx").data},
+        {"snapshot without address", bxr_header().module(u"a", 1, true).frame(1).u32(4).data},
+        {"bxr frame without snapshot size", bxr_header().module(u"a", 1, true).frame(1).data},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THROW(parse_report(c.content), report_error) << c.name;
+        EXPECT_THROW(parse_report(inflate_report(compress_text(c.content))), report_error) << c.name;
+    }
+}
+
+TEST(ReportReader, RejectsWhatIsNotOneZlibStream)
+{
+    const std::string good = compress_text(bxo_header().exception(1, 2).data);
+    EXPECT_NO_THROW(inflate_report(good));
+    EXPECT_THROW(inflate_report(good + "x"), report_error) << "bytes after the stream";
+    EXPECT_THROW(inflate_report(good.substr(0, good.size() - 3)), report_error) << "truncated";
+    EXPECT_THROW(inflate_report("not zlib at all"), report_error);
+    EXPECT_THROW(inflate_report(""), report_error);
+    std::string corrupt = good;
+    corrupt[corrupt.size() - 1] ^= 0x55;
+    EXPECT_THROW(inflate_report(corrupt), report_error) << "wrong checksum";
+    EXPECT_THROW(inflate_report(compress_text(std::string(100000, 'a')), 1000), report_error) << "over the limit";
+}
+
+TEST(ReportReader, NamesExceptionCodes)
+{
+    EXPECT_STREQ(exception_code_name(0xC00000FD), "EXCEPTION_STACK_OVERFLOW");
+    EXPECT_STREQ(exception_code_name(0x20474343), "C++ exception (GCC)");
+    EXPECT_STREQ(exception_code_name(0x12345678), "");
+}
+
+TEST(ReportReader, ConvertsUtf16)
+{
+    EXPECT_EQ(to_utf8(u"\u010Dopek \U0001F600"), "\xC4\x8Dopek \xF0\x9F\x98\x80");
+    EXPECT_EQ(to_utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace

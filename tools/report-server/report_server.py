@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""Report server for Brindlex crash reports, for tests and for makers.
+
+HTTPS on 127.0.0.1, path "/BrindlexSprejem/sprejem/", request bodies in
+chunked transfer coding (a plain Content-Length body is taken too). Every
+report received is stored as NNN.bin in the store folder, with NNN.json
+beside it (method, path, headers, whether the body came chunked). Each
+request is answered with the next reply of the configured list; when the
+list is used up, with the default reply.
+
+As a program:
+
+  report_server.py --cert CHAIN.pem --key KEY.pem --store DIR [--port N]
+                   [--reply SPEC]... [--default SPEC]
+
+  SPEC is STATUS[;DELAY_SECONDS]:CONTENT_TYPE:BODY, for example
+  "200:text/plain; charset=utf-8:Hvala" or "449::" (no Content-Type, empty
+  body). The special SPEC "drop" closes the connection without any reply.
+
+It prints "port N" once it listens and runs until interrupted.
+
+As a module (the crash tests use it this way):
+
+  server = ReportServer(cert, key, store, replies=[Reply(449, ...), ...])
+  port = server.start()
+  ...
+  server.received   # list of Received(body, headers, chunked, path, method)
+  server.stop()
+"""
+
+import argparse
+import http.server
+import json
+import os
+import socket
+import ssl
+import sys
+import threading
+import time
+
+PATH = "/BrindlexSprejem/sprejem/"
+MAX_BODY = 64 << 20
+
+
+class Reply:
+    """One answer: status, Content-Type (None: no such header), body bytes,
+    seconds to wait before answering; drop=True closes without a reply."""
+
+    def __init__(self, status=200, content_type="text/plain; charset=utf-8", body=b"Hvala", delay=0.0,
+                 drop=False):
+        self.status = status
+        self.content_type = content_type
+        self.body = body if isinstance(body, bytes) else body.encode("utf-8")
+        self.delay = delay
+        self.drop = drop
+
+    @staticmethod
+    def parse(spec):
+        if spec == "drop":
+            return Reply(drop=True)
+        status, content_type, body = spec.split(":", 2)
+        delay = 0.0
+        if ";" in status:
+            status, delay = status.split(";", 1)
+        return Reply(int(status), content_type or None, body.encode("utf-8"), float(delay))
+
+
+class Received:
+    def __init__(self, method, path, headers, body, chunked):
+        self.method = method
+        self.path = path
+        self.headers = headers
+        self.body = body
+        self.chunked = chunked
+
+
+class BadRequest(Exception):
+    pass
+
+
+def read_chunked(rfile):
+    """The body of a chunked request; raises BadRequest on broken framing."""
+    body = b""
+    while True:
+        line = rfile.readline(1024)
+        if not line.endswith(b"\r\n"):
+            raise BadRequest("chunk size line without CR LF")
+        size_text = line[:-2].split(b";", 1)[0].strip()
+        try:
+            size = int(size_text, 16)
+        except ValueError:
+            raise BadRequest("chunk size is not hexadecimal")
+        if size == 0:
+            break
+        if len(body) + size > MAX_BODY:
+            raise BadRequest("body too large")
+        data = rfile.read(size)
+        if len(data) != size or rfile.read(2) != b"\r\n":
+            raise BadRequest("chunk data cut short")
+        body += data
+    while True:  # trailer fields up to the empty line
+        line = rfile.readline(8192)
+        if line in (b"\r\n", b""):
+            break
+    return body
+
+
+class ReportServer:
+    def __init__(self, cert, key, store, replies=None, default=None):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+        self.store = store
+        os.makedirs(store, exist_ok=True)
+        self.replies = list(replies or [])
+        self.default = default or Reply()
+        self.received = []
+        self.requests_seen = 0
+        self.lock = threading.Lock()
+        self.httpd = None
+        self.thread = None
+
+    def next_reply(self):
+        with self.lock:
+            self.requests_seen += 1
+            return self.replies.pop(0) if self.replies else self.default
+
+    def record(self, received):
+        with self.lock:
+            number = len(self.received)
+            self.received.append(received)
+        base = os.path.join(self.store, "%03d" % number)
+        with open(base + ".bin", "wb") as f:
+            f.write(received.body)
+        with open(base + ".json", "w") as f:
+            json.dump({"method": received.method, "path": received.path, "headers": received.headers,
+                       "chunked": received.chunked}, f, indent=1)
+
+    def start(self, port=0):
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                if self.path != PATH:
+                    self.answer(Reply(404, "text/plain; charset=utf-8", b"unknown path"))
+                    return
+                chunked = "chunked" in self.headers.get("Transfer-Encoding", "").lower()
+                try:
+                    if chunked:
+                        body = read_chunked(self.rfile)
+                    else:
+                        length = int(self.headers.get("Content-Length", "0"))
+                        if length > MAX_BODY:
+                            raise BadRequest("body too large")
+                        body = self.rfile.read(length)
+                except BadRequest as e:
+                    self.answer(Reply(400, "text/plain; charset=utf-8", str(e).encode()))
+                    return
+                server.record(Received("POST", self.path, dict(self.headers.items()), body, chunked))
+                self.answer(server.next_reply())
+
+            def do_GET(self):
+                self.answer(Reply(405, "text/plain; charset=utf-8", b"POST reports here"))
+
+            def answer(self, reply):
+                if reply.delay:
+                    time.sleep(reply.delay)
+                if reply.drop:
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                self.send_response(reply.status)
+                if reply.content_type is not None:
+                    self.send_header("Content-Type", reply.content_type)
+                self.send_header("Content-Length", str(len(reply.body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(reply.body)
+                self.close_connection = True
+
+        class Server(http.server.ThreadingHTTPServer):
+            daemon_threads = True
+
+            def get_request(inner):
+                sock, address = inner.socket.accept()
+                sock.settimeout(30)
+                return server.context.wrap_socket(sock, server_side=True), address
+
+            def handle_error(inner, request, client_address):
+                pass  # a client that gives up mid-request is no server failure
+
+        self.httpd = Server(("127.0.0.1", port), Handler)
+        self.thread = threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.1},
+                                       daemon=True)
+        self.thread.start()
+        return self.httpd.server_address[1]
+
+    def stop(self):
+        if self.httpd:
+            self.httpd.shutdown()
+            self.httpd.server_close()
+            self.thread.join(10)
+            self.httpd = None
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Brindlex report server")
+    parser.add_argument("--cert", required=True, help="certificate chain (PEM)")
+    parser.add_argument("--key", required=True, help="private key (PEM)")
+    parser.add_argument("--store", required=True, help="folder for the reports received")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--reply", action="append", default=[], help="next reply, STATUS[;DELAY]:TYPE:BODY")
+    parser.add_argument("--default", help="reply once the list is used up")
+    args = parser.parse_args()
+    server = ReportServer(args.cert, args.key, args.store, [Reply.parse(s) for s in args.reply],
+                          Reply.parse(args.default) if args.default else None)
+    print("port", server.start(args.port), flush=True)
+    try:
+        while True:
+            time.sleep(3600)
+    except KeyboardInterrupt:
+        server.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
