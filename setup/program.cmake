@@ -35,6 +35,7 @@ endif()
 
 if(BUILD_TESTING)
   lumora_test(language_choice_tests LABEL setup SOURCES tests/language_choice_test.cpp LIBS lumora_languages)
+  lumora_test(progress_bar_tests LABEL setup SOURCES tests/progress_bar_test.cpp)
   if(WIN32)
     include(${CMAKE_CURRENT_SOURCE_DIR}/tests/gui_tests.cmake)
   endif()

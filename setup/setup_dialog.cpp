@@ -1,10 +1,9 @@
 #include "setup/setup_dialog.hpp"
 
-#include <algorithm>
-
 #include "setup/crash_guard.hpp"
 #include "setup/exception_message.hpp"
 #include "setup/installation.hpp"
+#include "setup/progress_bar.hpp"
 #include "setup/string_resource.hpp"
 #include "win/strings.hpp"
 
@@ -162,17 +161,13 @@ void setup_dialog::work()
 void progress_t::set_range(unsigned int new_start, unsigned int end)
 {
     start = new_start;
-    scale = 1000.0 / double(unsigned(end - new_start));
-    SendMessageW(owner->hwnd, TDM_SET_PROGRESS_BAR_RANGE, 0, MAKELPARAM(0, 1000));
+    scale = progress_bar_scale(new_start, end);
+    SendMessageW(owner->hwnd, TDM_SET_PROGRESS_BAR_RANGE, 0, MAKELPARAM(0, progress_bar_end));
 }
 
 void progress_t::set(unsigned int value)
 {
-    const double x = double(unsigned(value - start)) * scale;
-    // Argument order matters: with x NaN (no range yet, or an empty one)
-    // std::min yields 1000 instead of converting NaN to an integer.
-    const auto position = static_cast<unsigned>(std::min(1000.0, x));
-    SendMessageW(owner->hwnd, TDM_SET_PROGRESS_BAR_POS, position, 0);
+    SendMessageW(owner->hwnd, TDM_SET_PROGRESS_BAR_POS, progress_bar_position(value, start, scale), 0);
 }
 
 bool progress_t::cancel()
