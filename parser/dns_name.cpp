@@ -47,7 +47,7 @@ bool basic_dns_name<C>::match(const C* text, std::size_t start, std::size_t end,
         if (!character.match(text, pos, end, flags) || !character.is_alnum) break;
         pos = match_end = character.interval.end;
         for (;;) {
-            if (this->at_end(text, pos, end)) return ++labels, succeed();
+            if (this->at_end(text, pos, end)) return succeed();  // the last label ends here
             if (character.is_alnum && separator->match(text, pos, end, flags)) {
                 if (!allow_absolute) match_end = pos;
                 pos = separator->interval.end;
