@@ -62,11 +62,14 @@ public:
         if (code == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING)
             self->notifications.fetch_or(closing_seen);
         // Once a request has failed, nothing more of it reaches the callables.
-        if (code == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING || !self->error) {
+        if (code == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING || !self->failed) {
             try {
                 self->callback(code, data, length);
             } catch (...) {
-                if (!self->error)
+                // The first failure is the one reported; a later one (WinHTTP
+                // follows a secure failure with a request error) never
+                // replaces it.
+                if (!self->failed.exchange(true))
                     self->error = std::current_exception();
                 self->release_handle();
             }
@@ -163,7 +166,7 @@ protected:
 
     void poll_cancel()
     {
-        if (!error && progress && progress->cancel())
+        if (!failed && progress && progress->cancel())
             throw fenrix::user_cancelled("operation cancelled");
     }
 
@@ -178,7 +181,8 @@ protected:
     // may come on this very thread, inside WinHttpCloseHandle.
     void release_handle()
     {
-        if (const HINTERNET h = handle.detach())
+        // Atomic, since a failure and the end of the body may both close it.
+        if (const HINTERNET h = InterlockedExchangePointer(&handle.handle_, nullptr))
             WinHttpCloseHandle(h);
     }
 
@@ -264,6 +268,8 @@ private:
     // Twice the number of notifications running, plus closing_seen once the
     // handle-closing notification has arrived.
     std::atomic<unsigned> notifications{0};
+    // Set by the first failure, which alone is stored in `error`.
+    std::atomic<bool> failed{false};
 };
 
 }  // namespace hopline

@@ -30,7 +30,8 @@ Keys of servers.env:
   ROOT                  the folder nginx serves under /files/
 
 nginx locations (plain and both TLS ports):
-  /files/...     the files of ROOT (Content-Length)
+  /...           the files of ROOT at their own paths (a published tree, say)
+  /files/...     the files of ROOT again (Content-Length)
   /private/...   the same files behind Basic authentication, user "lumora",
                  password "geslo"
   /moved         302 to /files/big.bin
@@ -46,10 +47,12 @@ Scriptable server routes (what nginx cannot do on purpose):
   any  /echo                 reads the request body (chunked or Content-Length) and
                              answers 200 with the exact bytes of the request (head
                              and body) as they came in
-  --handlers FILE            a Python file defining ROUTES = {"/prefix": fn}; fn gets
-                             (handler, method, path, head_bytes) and answers through
-                             handler.wfile; read_request_body(handler, head) gives the
-                             body bytes and the raw bytes of the framing.
+  --handlers FILE            a Python file defining ROUTES = {"/prefix": fn}, tried
+                             before the routes above; fn gets (handler, method, path,
+                             head_bytes) and answers through handler.wfile. The file
+                             can `import lumora_servers` for read_request_body(handler,
+                             head) -> (body, raw bytes) and send_head(handler, status,
+                             [(name, value), ...]).
 
 pattern(n) is the byte string tests compare bodies with: byte i is
 (i * 131 + (i >> 8)) & 0xFF.
@@ -167,14 +170,14 @@ def read_request_body(handler, head):
     return b"", b""
 
 
-def _send_head(handler, status, fields):
+def send_head(handler, status, fields):
     text = "HTTP/1.1 %s\r\n" % status + "".join("%s: %s\r\n" % f for f in fields) + "\r\n"
     handler.wfile.write(text.encode("ascii"))
 
 
 def _route_nolength(handler, args):
     body = pattern(int(args[0]))
-    _send_head(handler, "200 OK", [("Transfer-Encoding", "chunked"),
+    send_head(handler, "200 OK", [("Transfer-Encoding", "chunked"),
                                    ("Content-Type", "application/octet-stream")])
     # Uneven chunk sizes, so that the reader's blocks do not line up with them.
     position, size = 0, 1000
@@ -193,7 +196,7 @@ def _route_close(handler, args):
 
 def _route_reset(handler, args):
     total, sent = int(args[0]), int(args[1])
-    _send_head(handler, "200 OK", [("Content-Length", str(total))])
+    send_head(handler, "200 OK", [("Content-Length", str(total))])
     handler.wfile.write(pattern(total)[:sent])
     handler.wfile.flush()
     time.sleep(0.2)  # let the client take the bytes before the reset
@@ -205,7 +208,7 @@ def _route_reset(handler, args):
 
 def _route_stall(handler, args):
     total, sent = int(args[0]), int(args[1])
-    _send_head(handler, "200 OK", [("Content-Length", str(total))])
+    send_head(handler, "200 OK", [("Content-Length", str(total))])
     handler.wfile.write(pattern(total)[:sent])
     handler.wfile.flush()
     handler.server.stopping.wait(600)
@@ -215,7 +218,7 @@ def _route_stall(handler, args):
 def _route_echo(handler, args, head):
     _, raw = read_request_body(handler, head)
     reply = head + raw
-    _send_head(handler, "200 OK", [("Content-Length", str(len(reply))),
+    send_head(handler, "200 OK", [("Content-Length", str(len(reply))),
                                    ("Content-Type", "application/octet-stream")])
     handler.wfile.write(reply)
 
@@ -248,7 +251,7 @@ class ScriptHandler(socketserver.StreamRequestHandler):
         if builtin and method == "GET":
             return builtin(self, args)
         body = b"no such route\n"
-        _send_head(self, "404 Not Found", [("Content-Length", str(len(body)))])
+        send_head(self, "404 Not Found", [("Content-Length", str(len(body)))])
         self.wfile.write(body)
 
 
@@ -316,6 +319,7 @@ NGINX_SITE = """
     server {{
         listen {address}{tls};
         {certificate}
+        location / {{ root {root}; }}
         location /files/ {{ alias {root}/; }}
         location /private/ {{
             alias {root}/;
