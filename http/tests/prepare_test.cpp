@@ -33,10 +33,11 @@ protected:
     exchange result;
 
     std::unique_ptr<get> prepare(const hopline::url& where, const hopline::header_map& headers = {},
-                                 const char* proxy_user = nullptr, const char* proxy_password = nullptr)
+                                 const char* proxy_user = nullptr, const char* proxy_password = nullptr,
+                                 const char* const* accept_types = any_type)
     {
         connections.push_back(std::make_unique<hopline::connection>(session, where.scheme, where.host, where.port));
-        return std::make_unique<get>(*connections.back(), where, headers, any_type, proxy_user, proxy_password,
+        return std::make_unique<get>(*connections.back(), where, headers, accept_types, proxy_user, proxy_password,
                                      result.headers, result.lengths, result.data, nullptr);
     }
 
@@ -55,6 +56,21 @@ TEST_F(prepared, empty_header_map_adds_no_header)
 {
     const auto request = prepare(target(1, "HTTP_PORT", "/files/big.bin"));
     EXPECT_EQ(request_head(request->handle.get()), L"GET /files/big.bin HTTP/1.1\r\nAccept: */*\r\n\r\n");
+}
+
+TEST_F(prepared, accept_types_go_out_in_the_given_order)
+{
+    static const char* const types[] = {"text/plain", "application/octet-stream", nullptr};
+    const std::wstring head = request_head(prepare(target(1, "HTTP_PORT", "/"), {}, nullptr, nullptr, types)->handle.get());
+    const std::size_t text = head.find(L"text/plain"), octets = head.find(L"application/octet-stream");
+    ASSERT_NE(text, std::wstring::npos) << head;
+    ASSERT_NE(octets, std::wstring::npos) << head;
+    EXPECT_LT(text, octets);
+    EXPECT_EQ(head.rfind(L"Accept: ", text), head.find(L"Accept: ")) << head;
+
+    static const char* const none[] = {nullptr};
+    EXPECT_EQ(request_head(prepare(target(1, "HTTP_PORT", "/"), {}, nullptr, nullptr, none)->handle.get()),
+              L"GET / HTTP/1.1\r\n\r\n");
 }
 
 struct credential_case {
@@ -217,6 +233,28 @@ TEST_F(prepared, second_send_fails_at_once_with_the_error_of_winhttp_send_reques
         EXPECT_EQ(std::string(error.what()), "WinHttpSendRequest failed: " + wembra::http_error::message(error.number));
     }
     EXPECT_EQ(result.data.body, pattern(100000));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace hopline::testing;
+
+TEST_F(prepared, header_that_winhttp_refuses_fails_preparation_and_leaves_nothing_open)
+{
+    try {
+        const auto request = prepare(target(1, "HTTP_PORT", "/"), {{"", "no name"}});
+        FAIL() << "a header without a name was accepted";
+    } catch (const wembra::http_error& error) {
+        EXPECT_EQ(std::string(error.what()), "WinHttpAddRequestHeaders failed: " + wembra::http_error::message(error.number));
+    }
+    // The failed request was destroyed on the way out of its constructor:
+    // its handle closed and its closing notification came (else the test
+    // would hang above). Requests after it work as before.
+    exchange result;
+    fetch(target(1, "HTTP_PORT", "/missing"), result);
+    EXPECT_EQ(result.status, 404);
 }
 
 }  // namespace
