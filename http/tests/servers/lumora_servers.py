@@ -14,7 +14,9 @@ ctest fixtures run this script on the Linux side (see servers.cmake beside it):
   lumora_servers.py start STATE_DIR --ca CA_DIR [--root DIR] [--handlers FILE] [--lifetime S]
       Starts a supervisor process that owns every server and writes
       STATE_DIR/servers.env once all of them accept connections (KEY=VALUE
-      lines, see below). Returns when the file is there (at most 30 s).
+      lines, see below). Returns when the file is there (at most 45 s). The
+      supervisor stops everything by itself after --lifetime seconds (default
+      1800), so that an interrupted test run leaves nothing listening for long.
 
   lumora_servers.py stop STATE_DIR
       Stops the supervisor and its servers (bounded waits, SIGKILL as the
@@ -224,6 +226,13 @@ def _route_echo(handler, args, head):
 
 
 class ScriptHandler(socketserver.StreamRequestHandler):
+    def setup(self):
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.settimeout(30)
+            self.request.do_handshake()
+            self.request.settimeout(None)
+        super().setup()
+
     def handle(self):
         self.close_connection = False
         while not self.close_connection:
@@ -268,9 +277,9 @@ class ScriptServer(socketserver.ThreadingTCPServer):
     def get_request(self):
         sock, address = super().get_request()
         if self.context:
-            sock.settimeout(30)
-            sock = self.context.wrap_socket(sock, server_side=True)
-            sock.settimeout(None)
+            # The handshake happens in the connection's own thread (see
+            # ScriptHandler.setup), so a slow client cannot hold up accept().
+            sock = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
         return sock, address
 
     def handle_error(self, request, client_address):
@@ -356,7 +365,7 @@ def start_nginx(state_dir, root, ca_dir):
     with open(os.path.join(prefix, "htpasswd"), "w") as f:
         f.write("%s:{PLAIN}%s\n" % (BASIC_USER, BASIC_PASSWORD))
     # A port picked as free may be taken before nginx binds it: try again.
-    for _ in range(5):
+    for _ in range(3):
         ports = {key: free_port() for key in ("HTTP_PORT", "HTTPS_PORT", "HTTPS_UNTRUSTED_PORT")}
         conf = os.path.join(prefix, "nginx.conf")
         with open(conf, "w") as f:
@@ -365,7 +374,7 @@ def start_nginx(state_dir, root, ca_dir):
         process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf, "-e", log],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=open(log, "a"))
-        if wait_until(lambda: process.poll() is not None or all(map(accepts, ports.values())), 15) \
+        if wait_until(lambda: process.poll() is not None or all(map(accepts, ports.values())), 10) \
                 and process.poll() is None:
             return process, ports
         stop_process(process)
@@ -464,7 +473,7 @@ def command_start(args):
     with open(os.path.join(state_dir, "supervisor.pid"), "w") as f:
         f.write(str(supervisor.pid))
     env = os.path.join(state_dir, "servers.env")
-    if not wait_until(lambda: os.path.exists(env) or supervisor.poll() is not None, 30) \
+    if not wait_until(lambda: os.path.exists(env) or supervisor.poll() is not None, 45) \
             or not os.path.exists(env):
         stop_pid(supervisor.pid)
         sys.stderr.write(open(os.path.join(state_dir, "supervisor.log")).read())
