@@ -187,11 +187,12 @@ http {{
             self.process.wait(10)
 
 
-def app_folder(program, recorder=True):
+def app_folder(program, recorder=True, broken_installer=False):
     """The program in a folder of its own. With recorder, the stand-in
     msiexec.exe takes the place of Wine's in the prefix's system folder: Wine's
     ShellExecute looks there before the program's folder and the current one.
-    Without it, Wine's own msiexec is put back."""
+    Without it, Wine's own msiexec is put back; with broken_installer, a file
+    that is no program takes its place."""
     app = work / "app"
     if app.exists():
         shutil.rmtree(app)
@@ -201,7 +202,10 @@ def app_folder(program, recorder=True):
     wine_msiexec = system_msiexec.with_name("msiexec.exe.wine")
     if not wine_msiexec.exists():
         shutil.copy(system_msiexec, wine_msiexec)
-    shutil.copy(env["E2E_RECORDER"] if recorder else wine_msiexec, system_msiexec)
+    if broken_installer:
+        system_msiexec.write_bytes(b"not a program\n")
+    else:
+        shutil.copy(env["E2E_RECORDER"] if recorder else wine_msiexec, system_msiexec)
     RECORD.unlink(missing_ok=True)
     return app
 
@@ -475,7 +479,7 @@ def failure_case(name, expected_text, prepare, screenshot=False):
     tree = prepare()
     server = Nginx(tree.root, work / "nginx") if tree else None
     try:
-        app = app_folder(env["E2E_PROGRAM"])
+        app = app_folder(env["E2E_PROGRAM"], broken_installer=(name == "installer_not_startable"))
         commands = ["wait-progress-page", "60", "wait-error-box", "90"]
         if screenshot:
             commands += ["screenshot", "error-box"]
@@ -535,6 +539,9 @@ FAILURES = {
     "descriptor_without_url": ("update URL unavailable", prepare_descriptor_without_url),
     "unsupported_scheme": ("Unrecognized scheme", prepare_unsupported_scheme),
     "tampered_package": ("Invalid Minisign signature", prepare_tampered_package),
+    # msiexec.exe is no program: ShellExecuteW fails after a good download
+    # with ERROR_BAD_EXE_FORMAT, whose system text keeps its insert.
+    "installer_not_startable": ("ShellExecute failed: Bad EXE format for %1.", standard_tree),
 }
 
 
