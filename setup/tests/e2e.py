@@ -41,6 +41,8 @@ env = os.environ
 work = Path(env["E2E_WORK"])
 prefix = Path(env["WINEPREFIX"])
 failures = []
+# ImageMagick's own convert, not a stand-in of the same name earlier on PATH.
+CONVERT = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
 RECORD = work / "msiexec-command-line.txt"
 
 
@@ -251,7 +253,7 @@ def run_driver(name, program_folder, commands, limited_token=False, timeout=240)
             raw = work / f"{shot}.full.png"
             subprocess.run(["import", "-display", display, "-window", "root", str(raw)], check=True)
             # The display has no window manager: what is not black is the program.
-            subprocess.run(["convert", str(raw), "-trim", "+repage", str(work / f"{shot}.trim.png")], check=True)
+            subprocess.run([CONVERT, str(raw), "-trim", "+repage", str(work / f"{shot}.trim.png")], check=True)
             os.replace(work / f"{shot}.trim.png", work / f"{shot}.png")
         if time.time() - started > timeout:
             break
