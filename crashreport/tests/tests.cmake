@@ -29,3 +29,10 @@ if(WIN32 AND Python3_Interpreter_FOUND)
     FIXTURES_REQUIRED "wine;xvfb;lumora_test_ca"
     ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;CRASH_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh;CRASH_HOST=$<TARGET_FILE:crash_host>;CRASH_HOST_FULL=${CMAKE_CURRENT_BINARY_DIR}/crash_host.full.exe;CRASH_DRIVER=$<TARGET_FILE:crash_driver>;CRASH_READER=${CMAKE_BINARY_DIR}/tools/report-reader/native/report-reader;CRASH_CA_DIR=${CMAKE_BINARY_DIR}/test-ca;CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work;CRASH_SERVER_DIR=${CMAKE_SOURCE_DIR}/tools/report-server")
 endif()
+
+if(WIN32)
+  # The writer's reports are read back with the report reader's parser.
+  lumora_test(crashreport_writer_tests LABEL crash
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/report_writer_test.cpp ${CMAKE_SOURCE_DIR}/tools/report-reader/report.cpp
+    LIBS lumora_crashreport)
+endif()

@@ -284,3 +284,47 @@ TEST(Cache, WithoutSourceTheStateIsFail)
 }
 
 }  // namespace
+
+#ifdef LUMORA_HAS_CACHED_FILE
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string file_content(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(CachedFile, OpeningASecondFileWritesBackTheFirst)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("cached-file-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(folder);
+    const auto first = folder / "first.bin", second = folder / "second.bin";
+    {
+        cached_file f(first.c_str(), mode_read | mode_write | mode_create_always, block);
+        ASSERT_EQ(f.state, ok);
+        f.write("first", 5);
+        EXPECT_EQ(file_content(first), "") << "still in the block";
+        f.open(second.c_str(), mode_read | mode_write | mode_create_always);
+        EXPECT_EQ(f.state, ok);
+        EXPECT_EQ(file_content(first), "first");
+        f.write("second", 6);
+        EXPECT_EQ(f.size(), 6u);
+    }
+    EXPECT_EQ(file_content(second), "second");
+    std::filesystem::remove_all(folder);
+}
+
+TEST(CachedFile, FailedOpenLeavesStateFail)
+{
+    cached_file f(L"Z:\\no such folder\\x.bin", mode_read | mode_open_existing, block);
+    EXPECT_EQ(f.state, fail);
+    char byte;
+    EXPECT_EQ(f.read(&byte, 1), 0u);
+}
+
+}  // namespace
+#endif
