@@ -21,6 +21,11 @@ add_test(NAME setup_program_is_gui_pe32
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh gui $<TARGET_FILE:LumoraSetup>)
 set_tests_properties(setup_program_is_gui_pe32 PROPERTIES LABELS setup TIMEOUT 30)
 
+# The resources as Windows reads them from the built program.
+lumora_test(setup_resources_tests LABEL setup SOURCES tests/resources_test.cpp)
+target_compile_definitions(setup_resources_tests PRIVATE LUMORA_SETUP_PROGRAM=L"Z:$<TARGET_FILE:LumoraSetup>")
+add_dependencies(setup_resources_tests LumoraSetup)
+
 # The test programs need the test key pair and the update server library
 # maker of the folders added after this one: they are defined at the end.
 function(lumora_setup_gui_tests)
