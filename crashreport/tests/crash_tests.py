@@ -9,7 +9,8 @@ its own, and reads what arrived or was stored with the report reader and,
 independently, with Python's zlib.
 
 Environment (set by ctest): WINEPREFIX, LUMORA_XVFB_DIR, CRASH_WINE_RUN,
-CRASH_HOST (stripped, as shipped), CRASH_HOST_FULL (unstripped), CRASH_DRIVER,
+CRASH_HOST (stripped, as shipped), CRASH_HOST_FULL (unstripped), CRASH_HOST_BARE
+(without the reporter's texts), CRASH_DRIVER,
 CRASH_READER, CRASH_CA_DIR, CRASH_WORK, CRASH_SERVER_DIR.
 """
 
@@ -32,6 +33,7 @@ from report_server import Reply, ReportServer  # noqa: E402
 
 HOST = ENV["CRASH_HOST"]
 HOST_FULL = ENV["CRASH_HOST_FULL"]
+HOST_BARE = ENV["CRASH_HOST_BARE"]
 DRIVER = ENV["CRASH_DRIVER"]
 READER = ENV["CRASH_READER"]
 WINE_RUN = ENV["CRASH_WINE_RUN"]
@@ -96,14 +98,14 @@ class CrashTest(unittest.TestCase):
         return server
 
     def run_host(self, *arguments, port=None, answer="yes", screen_reader=False, hold_mutex=False,
-                 background=False):
+                 background=False, host=HOST):
         options = ["--temp", "Z:" + self.temp, "--answer", answer, "--timeout", "90"]
         if screen_reader:
             options.append("--screen-reader")
         if hold_mutex:
             options.append("--hold-sender-mutex")
         env = dict(ENV, LUMORA_REPORT_SERVER="127.0.0.1:%d" % (port or self.port))
-        command = [WINE_RUN, DRIVER, *options, "--", "Z:" + HOST, *arguments]
+        command = [WINE_RUN, DRIVER, *options, "--", "Z:" + host, *arguments]
         process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         if background:
             return process
@@ -366,17 +368,36 @@ class CrashTest(unittest.TestCase):
         text = self.final_box(run)
         self.assertTrue(text.startswith("Program crash_host.exe "), text)
 
+    def test_missing_texts(self):
+        server = self.server()
+        # The introduction is missing: the worker ends at once, nothing is
+        # sent or saved, and the process still ends as a handled crash.
+        run = self.run_host("av-main", host=HOST_BARE)
+        self.assertEqual(run.exit_code, EXIT_CRASHED)
+        self.assertEqual(run.boxes, [])
+        self.assertEqual(server.received, [])
+        self.assertEqual(self.stored(), [])
+        # Without boxes no text is needed; without string 28656 there is no
+        # Accept-Language header.
+        run = self.run_host("av-main", host=HOST_BARE, screen_reader=True)
+        self.assertEqual(run.exit_code, EXIT_CRASHED)
+        self.assertEqual(len(server.received), 1)
+        self.assertNotIn("Accept-Language", server.received[0].headers)
+
     # --- the switch -------------------------------------------------------------
 
-    def set_switch(self, kind, data):
-        wine = subprocess.run([WINE_RUN, "reg", "add", REG_KEY, "/v", "PrestrezajNapake", "/t", kind, "/d", data,
+    def set_switch(self, kind, data, key=REG_KEY):
+        wine = subprocess.run([WINE_RUN, "reg", "add", key, "/v", "PrestrezajNapake", "/t", kind, "/d", data,
                                "/f"], capture_output=True, timeout=60)
         self.assertEqual(wine.returncode, 0, wine.stderr)
-        self.addCleanup(subprocess.run, [WINE_RUN, "reg", "delete", REG_KEY, "/v", "PrestrezajNapake", "/f"],
+        self.addCleanup(subprocess.run, [WINE_RUN, "reg", "delete", key, "/v", "PrestrezajNapake", "/f"],
                         capture_output=True, timeout=60)
 
     def test_switch_off_only_as_dword_zero(self):
         server = self.server()
+        # Only the machine-wide hive counts.
+        self.set_switch("REG_DWORD", "0", key=REG_KEY.replace("HKLM", "HKCU"))
+        self.assertEqual(self.run_host("filter").exit_code, 10)
         for kind, data, on in (("REG_SZ", "0", True), ("REG_QWORD", "0", True), ("REG_DWORD", "1", True),
                                ("REG_DWORD", "0", False)):
             with self.subTest(kind=kind, data=data):

@@ -14,6 +14,11 @@ if(WIN32)
     COMMAND ${CMAKE_OBJCOPY} --strip-all $<TARGET_FILE:crash_host>
     COMMENT "Keeping the unstripped crash_host beside the stripped one")
 
+  # The same host without the reporter's texts.
+  add_executable(crash_host_bare WIN32 ${CMAKE_CURRENT_LIST_DIR}/crash_host.cpp)
+  target_link_libraries(crash_host_bare PRIVATE lumora_crashreport)
+  target_link_options(crash_host_bare PRIVATE -municode)
+
   add_executable(crash_driver ${CMAKE_CURRENT_LIST_DIR}/crash_driver.cpp)
   target_link_options(crash_driver PRIVATE -municode)
 endif()
@@ -27,7 +32,7 @@ if(WIN32 AND Python3_Interpreter_FOUND)
   set_tests_properties(crash_tests PROPERTIES
     LABELS crash TIMEOUT 1500 RUN_SERIAL TRUE
     FIXTURES_REQUIRED "wine;xvfb;lumora_test_ca"
-    ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;CRASH_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh;CRASH_HOST=$<TARGET_FILE:crash_host>;CRASH_HOST_FULL=${CMAKE_CURRENT_BINARY_DIR}/crash_host.full.exe;CRASH_DRIVER=$<TARGET_FILE:crash_driver>;CRASH_READER=${CMAKE_BINARY_DIR}/tools/report-reader/native/report-reader;CRASH_CA_DIR=${CMAKE_BINARY_DIR}/test-ca;CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work;CRASH_SERVER_DIR=${CMAKE_SOURCE_DIR}/tools/report-server")
+    ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;CRASH_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh;CRASH_HOST=$<TARGET_FILE:crash_host>;CRASH_HOST_FULL=${CMAKE_CURRENT_BINARY_DIR}/crash_host.full.exe;CRASH_HOST_BARE=$<TARGET_FILE:crash_host_bare>;CRASH_DRIVER=$<TARGET_FILE:crash_driver>;CRASH_READER=${CMAKE_BINARY_DIR}/tools/report-reader/native/report-reader;CRASH_CA_DIR=${CMAKE_BINARY_DIR}/test-ca;CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work;CRASH_SERVER_DIR=${CMAKE_SOURCE_DIR}/tools/report-server")
 endif()
 
 if(WIN32)
