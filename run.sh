@@ -14,13 +14,15 @@ root=$PWD
 demo=$root/build/demo
 started=$(date +%s)
 
-step() { printf '\n== %s\n' "$*"; }
+step() { printf '\n== [%3ds] %s\n' "$(( $(date +%s) - started ))" "$*"; }
 
 step "Installing what is missing"
 ./scripts/install-deps.sh
 
-if ss -Hltn 'sport = :80' 2>/dev/null | grep -q .; then
-  echo "Port 80 is in use; the demo's update server needs it. Stop that server and run again." >&2
+if holder=$(ss -Hltnp 'sport = :80' 2>/dev/null) && [ -n "$holder" ]; then
+  echo "Port 80 is in use; the demo's update server needs it. Stop that server and run again" >&2
+  echo "(a system nginx installed with its default site: systemctl stop nginx):" >&2
+  echo "$holder" >&2
   exit 1
 fi
 
