@@ -21,11 +21,6 @@ public:
     std::wstring text;
 };
 
-void set_string_option(HINTERNET request, DWORD option, const std::wstring& value, DWORD length)
-{
-    WinHttpSetOption(request, option, const_cast<wchar_t*>(value.c_str()), length);
-}
-
 void set_proxy_option(HINTERNET request, DWORD option, const char* value)
 {
     wembra::wiping_wstring wide;
@@ -39,7 +34,7 @@ void set_proxy_option_from_registry(HINTERNET request, HKEY key, const wchar_t* 
 {
     secret_wstring value;
     if (wembra::reg_query_string(key, name, value.text) == ERROR_SUCCESS)
-        set_string_option(request, option, value.text, DWORD(value.text.size() + 1));
+        WinHttpSetOption(request, option, value.text.data(), DWORD(value.text.size() + 1));
 }
 
 }  // namespace
