@@ -533,6 +533,15 @@ def prepare_tampered_package():
     return tree
 
 
+def prepare_package_file_blocked():
+    """A folder where the package file belongs (the program runs elevated:
+    Common Files\\Varnex\\Kestrup), so that it cannot be opened."""
+    tree = standard_tree()
+    common = glob.glob(str(prefix / "drive_c/Program Files*/Common Files"))[0]
+    os.makedirs(os.path.join(common, "Varnex", "Kestrup", f"{STEM}.msi"))
+    return tree
+
+
 FAILURES = {
     # Wine's WinHTTP has no message text for 12029 (cannot connect).
     "no_server": ("Failed to load Minisign signature: WinHttpSendRequest failed: Error 12029", prepare_no_server),
@@ -541,6 +550,8 @@ FAILURES = {
     "descriptor_without_url": ("update URL unavailable", prepare_descriptor_without_url),
     "unsupported_scheme": ("Unrecognized scheme", prepare_unsupported_scheme),
     "tampered_package": ("Invalid Minisign signature", prepare_tampered_package),
+    # std::system_error in the system category: the C++ runtime's text for the code.
+    "package_file_blocked": ("Failed to open file: Access denied", prepare_package_file_blocked),
     # msiexec.exe is no program: ShellExecuteW fails after a good download
     # with ERROR_BAD_EXE_FORMAT, whose system text keeps its insert.
     "installer_not_startable": ("ShellExecute failed: Bad EXE format for %1.", standard_tree),

@@ -48,7 +48,7 @@ function(lumora_setup_gui_tests)
             cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
-            failure_installer_not_startable)
+            failure_installer_not_startable failure_package_file_blocked)
   foreach(case IN LISTS cases)
     set(name setup_e2e_${case})
     add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/setup/tests/e2e.py ${case})
