@@ -119,7 +119,6 @@ set +e
 timeout 300 ./scripts/wine-run.sh "$demo/run/LumoraSetup.exe"
 exit_code=$?
 set -e
-echo "LumoraSetup.exe ended with exit code $exit_code"
 # The installer runs on after the program; wait until the prefix is idle.
 timeout 180 wineserver -w || true
 
@@ -128,13 +127,15 @@ echo "Requests to the update server (nginx access log):"
 sed 's/^/  /' "$nginx_dir/access.log"
 package=$(find "$WINEPREFIX/drive_c" -name Lumora.Win32.msi -not -path '*/windows/*' 2>/dev/null | head -n 1)
 product=$(find "$WINEPREFIX/drive_c" -path '*Lumora Demo/Lumora-demo.txt' 2>/dev/null | head -n 1)
+# Wine's own exit status is the low 8 bits of the Windows exit code.
 case $exit_code in
-  0) meaning="the installer was started" ;;
-  1223) meaning="cancelled by the user" ;;
-  1603) meaning="failed (the error box said why)" ;;
-  *) meaning="unexpected" ;;
+  0) code=0 meaning="the installer was started" ;;
+  199) code=1223 meaning="cancelled by the user" ;;
+  67) code=1603 meaning="failed (the error box said why)" ;;
+  255) code=-1 meaning="the dialog controller itself failed" ;;
+  *) code=$exit_code meaning="unexpected (wine or timeout)" ;;
 esac
-echo "Exit code: $exit_code ($meaning)"
+echo "Exit code: $code ($meaning; wine's status $exit_code)"
 if [ -n "$package" ]; then
   echo "Package stored at: $package"
   windows_path=${package#"$WINEPREFIX/drive_c/"}
