@@ -9,8 +9,12 @@ unset DISPLAY
 
 if [ ! -f "$prefix/.lumora-ready" ]; then
   rm -rf "$prefix"
-  timeout 240 wineboot -i >/dev/null 2>&1
-  timeout 60 wineserver -w
+  # Wine makes the prefix folder itself, but not its parents.
+  mkdir -p "$(dirname "$prefix")"
+  log=$(dirname "$prefix")/wineboot.log
+  if ! timeout 240 wineboot -i >"$log" 2>&1 || ! timeout 60 wineserver -w; then
+    echo "wineboot failed for $prefix:"; tail -n 20 "$log"; exit 1
+  fi
   touch "$prefix/.lumora-ready"
 fi
 
