@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "win/wiping_allocator.hpp"
+
 namespace wembra {
 
 DWORD expand_environment_strings(const wchar_t* text, std::wstring& out)
@@ -50,6 +52,12 @@ LONG expand_into(const wchar_t* raw, std::wstring& out)
 LONG reg_query_string(HKEY key, const wchar_t* value_name, std::wstring& out)
 {
     wchar_t buffer[512 + 1];
+    // Values may be secrets (the proxy password): leave no copy on the stack.
+    struct wipe_on_exit {
+        wchar_t* block;
+        std::size_t bytes;
+        ~wipe_on_exit() { secure_zero(block, bytes); }
+    } wipe{buffer, sizeof buffer};
     DWORD type = 0;
     DWORD bytes = sizeof buffer - sizeof(wchar_t);
     LONG status = RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
