@@ -4,13 +4,14 @@
 usage: e2e.py CASE
 
 The host side of a case: it lays out a signed update tree, serves it with
-nginx on 127.0.0.1 port 80 (the update server of the test build), starts the
+nginx on 127.0.0.1:E2E_PORT (the update server of the test build), starts the
 Windows test driver (gui_driver.exe) under Wine on the Xvfb display, takes
 the screenshots the driver asks for, and checks the driver's report, nginx's
 access log, the stand-in msiexec's record and the package folder.
 
 Settings come from the environment (set by setup/tests/gui_tests.cmake):
   E2E_WORK          folder for the case's files (cleared at start)
+  E2E_PORT          the test build's update server port on 127.0.0.1
   E2E_PROGRAM       the test build of the program (test key, server 127.0.0.1)
   E2E_PROGRAM_TWO   the same with a two-language table
   E2E_DRIVER        gui_driver.exe
@@ -38,6 +39,7 @@ LANGUAGE_INSTRUCTION = "Izberite jezik namestitve"
 ARCHITECTURE = ".Win32"
 
 env = os.environ
+PORT = int(env["E2E_PORT"])
 work = Path(env["E2E_WORK"])
 prefix = Path(env["WINEPREFIX"])
 failures = []
@@ -119,7 +121,7 @@ def demo_msi(out_folder):
 
 
 class Nginx:
-    """nginx on 127.0.0.1:80 serving one tree; the access log records every
+    """nginx on 127.0.0.1:E2E_PORT serving one tree; the access log records every
     request with its status and the bytes of the body sent."""
 
     def __init__(self, root, folder, slow=None, rate="20k"):
@@ -151,7 +153,7 @@ http {{
     sendfile off;
     log_format requests '$request_method $uri $status $body_bytes_sent';
     server {{
-        listen 127.0.0.1:80;
+        listen 127.0.0.1:{PORT};
         root {root};
         access_log {self.log} requests;{slow_block}
     }}
@@ -338,7 +340,7 @@ def paths_requested(server):
 # ---------------------------------------------------------------------------
 # Cases
 
-FOLDER_URL = "http://127.0.0.1/Lumora/packages"
+FOLDER_URL = f"http://127.0.0.1:{PORT}/Lumora/packages"
 STEM = f"Lumora{ARCHITECTURE}"
 
 
@@ -512,7 +514,7 @@ def prepare_descriptor_signature_missing():
 def prepare_tampered_descriptor():
     tree = standard_tree()
     for path in tree.descriptors():
-        path.write_bytes(descriptor_text("http://127.0.0.1/elsewhere"))
+        path.write_bytes(descriptor_text(f"http://127.0.0.1:{PORT}/elsewhere"))
     return tree
 
 
@@ -521,7 +523,7 @@ def prepare_descriptor_without_url():
 
 
 def prepare_unsupported_scheme():
-    return standard_tree(folder_url="ftp://127.0.0.1/Lumora/packages")
+    return standard_tree(folder_url=f"ftp://127.0.0.1:{PORT}/Lumora/packages")
 
 
 def prepare_tampered_package():

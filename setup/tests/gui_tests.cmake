@@ -1,8 +1,8 @@
 # The end-to-end tests of LumoraSetup.exe: a Windows test driver works the
 # program's windows under Wine and Xvfb while a host script (e2e.py) serves
-# the update tree with nginx on 127.0.0.1 port 80 and checks what the program
-# did. They run a test build of the program: the test key of the signature
-# tests and the update server 127.0.0.1.
+# the update tree with nginx on 127.0.0.1 and checks what the program did.
+# They run a test build of the program: the test key of the signature tests
+# and the update server 127.0.0.1 on a port of this build.
 
 # The driver: finds the dialog and message boxes, reads them, presses buttons.
 add_executable(setup_gui_driver tests/gui_driver.cpp)
@@ -32,7 +32,13 @@ function(lumora_setup_gui_tests)
   if(NOT TARGET lumora_test_trusted_keys)
     return()  # no minisign: no test key pair
   endif()
-  lumora_update_server(lumora_setup_test_server 127.0.0.1 80)
+  # The test build's update server: 127.0.0.1 on a port derived from the
+  # build folder, so that two builds on one machine (or a web server already
+  # on port 80) do not collide. The shipped program and the demo use port 80.
+  string(MD5 build_hash "setup-e2e:${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${build_hash}" 0 3 port_hex)
+  math(EXPR port "24200 + 0x${port_hex}")
+  lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port})
   lumora_setup_program(LumoraSetupTest language_table.cpp
     DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server)
   lumora_setup_program(LumoraSetupTwoLanguages tests/language_table_two.cpp
@@ -55,9 +61,9 @@ function(lumora_setup_gui_tests)
     set_tests_properties(${name} PROPERTIES
       LABELS setup TIMEOUT 300
       FIXTURES_REQUIRED "setup_e2e_wine;xvfb"
-      # Every case serves on port 80, and they share the prefix's package folder.
-      RESOURCE_LOCK lumora_setup_port_80
-      ENVIRONMENT "WINEPREFIX=${prefix};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_WORK=${CMAKE_BINARY_DIR}/setup-e2e/${case};E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+      # The cases share the server port and the prefix's package folders.
+      RESOURCE_LOCK lumora_setup_e2e
+      ENVIRONMENT "E2E_PORT=${port};WINEPREFIX=${prefix};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_WORK=${CMAKE_BINARY_DIR}/setup-e2e/${case};E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
   endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL lumora_setup_gui_tests)
