@@ -463,7 +463,10 @@ def case_cancel_during_descriptor():
     try:
         app = app_folder(env["E2E_PROGRAM"])
         report = run_driver("cancel-descriptor", app, ["wait-progress-page", "60", "sleep", "1000",
-                                                       "click", "2", "wait-exit", "90"])
+                                                       "click", "2", "sleep", "1000", "note-dialog",
+                                                       "wait-exit", "90"])
+        # Cancel while the worker runs keeps the dialog open until it ends.
+        check_equal(first(report, "dialog-open"), "yes", "dialog open a second after Cancel")
         check_equal(first(report, "exit"), "1223", "exit code")
         check_equal(first(report, "error-box-seen"), "no", "no error box")
         requests = server.requests()

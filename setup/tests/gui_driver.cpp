@@ -16,6 +16,7 @@
 //   wait-error-box SECONDS       a message box is shown: caption, text, owner
 //   dismiss-error-box            presses the message box's OK button
 //   click ID                     presses the dialog's button ID (2 is Cancel)
+//   note-dialog                  whether the dialog is on screen now ("dialog-open")
 //   screenshot NAME              asks the caller for a screenshot: prints
 //                                "SCREENSHOT NAME" and waits for REPORT-dir\NAME.png
 //   sleep MILLISECONDS
@@ -326,6 +327,9 @@ int run(int argc, wchar_t** argv)
             ok = button && PostMessageW(button, BM_CLICK, 0, 0);
             if (ok)
                 note("clicked", std::to_string(id));
+        } else if (command == L"note-dialog") {
+            sample();
+            note("dialog-open", find_dialog() ? "yes" : "no");
         } else if (command == L"screenshot") {
             const std::wstring name = argument("name");
             std::printf("SCREENSHOT %s\n", utf8(name).c_str());
