@@ -1,15 +1,13 @@
 #include "crashreport/crash_reporter.hpp"
 
 #include <cstring>
-#include <exception>
 
+#include "crashreport/exception_guard.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
-#include "crashreport/exception_guard.hpp"
 #include "crashreport/terminate_handler.hpp"
 #include "setup/locale.hpp"
 #include "win/format.hpp"
-#include "win/strings.hpp"
 
 namespace brindlex {
 

@@ -5,7 +5,8 @@
 //
 //   crash_host.exe [--trace=N ...] KIND
 //
-// KIND: av-main, av-worker, stack-overflow, throw-object, divide-by-zero;
+// KIND: av-main, av-worker, stack-overflow, throw-object (on a thread made
+// with CreateThread), throw-object-std-thread, divide-by-zero;
 // "wait" (a normal start: exit 0 when no stored .bxo report is left after the
 // start-up sender, 3 otherwise); "filter" (exit 10 when the reporter's filter
 // is in force, 11 otherwise). --trace=N adds a trace line of N characters.
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "crashreport/crash_reporter.hpp"
 #include "crashreport/exception_guard.hpp"
@@ -111,6 +113,13 @@ void crash_on_worker(crash_function fault)
     CloseHandle(thread);
 }
 
+// The setup program's worker: a std::thread whose body runs in the guard.
+void crash_on_std_thread(crash_function fault)
+{
+    std::thread worker([fault] { brindlex::run_guarded([fault] { crash_caller_one(fault); }); });
+    worker.join();
+}
+
 bool stored_reports_left()
 {
     wchar_t folder[MAX_PATH + 1];
@@ -174,6 +183,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         crash_caller_one(fault_divide_by_zero);
     else if (kind == L"throw-object")
         crash_on_worker(fault_throw_object);
+    else if (kind == L"throw-object-std-thread")
+        crash_on_std_thread(fault_throw_object);
     else if (kind == L"stack-overflow")
         crash_caller_one(fault_stack_overflow_start);
     else
