@@ -19,7 +19,7 @@ packages=(
   wine wine32:i386 xvfb xauth x11-utils imagemagick
   googletest
   nginx-light minisign msitools wixl openssl python3 ca-certificates
-  libsodium-dev zlib1g-dev libclang-rt-14-dev binutils file
+  libsodium-dev zlib1g-dev libclang-rt-14-dev binutils file iproute2
 )
 
 have_all_packages() {
