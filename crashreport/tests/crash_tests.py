@@ -308,7 +308,8 @@ class CrashTest(unittest.TestCase):
 
     def test_second_process_gives_up_stored_reports_after_one_second(self):
         self.make_stored_pair()
-        server = self.server(default=Reply(200, "text/plain", "", delay=6))
+        # The first start holds the senders' mutex while its upload waits for the reply.
+        server = self.server(default=Reply(200, "text/plain", "", delay=20))
         first = self.run_host("wait", background=True)
         deadline = time.monotonic() + 60
         while not server.received and time.monotonic() < deadline:

@@ -11,11 +11,11 @@ list is used up, with the default reply.
 As a program:
 
   report_server.py --cert CHAIN.pem --key KEY.pem --store DIR [--port N]
-                   [--reply SPEC]... [--default SPEC]
+                   [--reply REPLY]... [--default REPLY]
 
-  SPEC is STATUS[;DELAY_SECONDS]:CONTENT_TYPE:BODY, for example
+  REPLY is STATUS[;DELAY_SECONDS]:CONTENT_TYPE:BODY, for example
   "200:text/plain; charset=utf-8:Hvala" or "449::" (no Content-Type, empty
-  body). The special SPEC "drop" closes the connection without any reply.
+  body). The special REPLY "drop" closes the connection without any reply.
 
 It prints "port N" once it listens and runs until interrupted.
 
@@ -55,10 +55,10 @@ class Reply:
         self.drop = drop
 
     @staticmethod
-    def parse(spec):
-        if spec == "drop":
+    def parse(text):
+        if text == "drop":
             return Reply(drop=True)
-        status, content_type, body = spec.split(":", 2)
+        status, content_type, body = text.split(":", 2)
         delay = 0.0
         if ";" in status:
             status, delay = status.split(";", 1)
