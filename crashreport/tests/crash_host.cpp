@@ -9,7 +9,8 @@
 // with CreateThread), throw-object-std-thread, divide-by-zero;
 // "wait" (a normal start: exit 0 when no stored .bxo report is left after the
 // start-up sender, 3 otherwise); "filter" (exit 10 when the reporter's filter
-// is in force, 11 otherwise). --trace=N adds a trace line of N characters.
+// is in force, 11 otherwise). --trace=N adds a trace line of N characters;
+// --starve-threads leaves no room for the stack of another thread.
 // The report server is taken from LUMORA_REPORT_SERVER ("host:port").
 #include <windows.h>
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "crashreport/crash_reporter.hpp"
 #include "crashreport/exception_guard.hpp"
@@ -120,6 +122,22 @@ void crash_on_std_thread(crash_function fault)
     worker.join();
 }
 
+// Leaves no free address range large enough for another thread's stack
+// (2 MiB reserved by default), but holes of 1 MiB for the heap: the crash
+// worker then cannot start and the faulting thread falls back.
+void starve_thread_creation()
+{
+    std::vector<void*> blocks;
+    for (SIZE_T size : {SIZE_T(16) << 20, SIZE_T(1) << 20, SIZE_T(64) << 10}) {
+        while (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+            if (size == (SIZE_T(1) << 20))
+                blocks.push_back(block);
+        }
+    }
+    for (std::size_t i = 0; i < blocks.size() && i < 64; i += 2)
+        VirtualFree(blocks[i], 0, MEM_RELEASE);
+}
+
 bool stored_reports_left()
 {
     wchar_t folder[MAX_PATH + 1];
@@ -160,9 +178,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     std::wstring kind;
+    bool starve = false;
     for (int i = 1; i < count; ++i) {
         const std::wstring argument = arguments[i];
-        if (argument.rfind(L"--trace=", 0) == 0) {
+        if (argument == L"--starve-threads") {
+            starve = true;
+        } else if (argument.rfind(L"--trace=", 0) == 0) {
             const std::wstring line = trace_line(_wtoi(argument.c_str() + 8));
             brindlex::add_trace(line.c_str(), line.size());
         } else {
@@ -171,6 +192,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     }
     LocalFree(arguments);
 
+    if (starve)
+        starve_thread_creation();
     if (kind == L"wait")
         return stored_reports_left() ? 3 : 0;
     if (kind == L"filter")

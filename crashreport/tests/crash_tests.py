@@ -284,6 +284,18 @@ class CrashTest(unittest.TestCase):
         self.assertIn("checksum", detailed)
         self.assertIn("stack snapshot", detailed)
 
+    def test_faulting_thread_saves_the_files_when_the_worker_cannot_start(self):
+        server = self.server()
+        run = self.run_host("--starve-threads", "--trace=10", "av-main")
+        self.assertEqual(run.exit_code, EXIT_CRASHED)
+        self.assertEqual(run.boxes, [])
+        self.assertEqual(server.received, [], "the fallback uploads nothing")
+        self.assertEqual(self.stored(), ["0.bxo", "0.bxr"])
+        for name in self.stored():
+            text = self.read_report(path=os.path.join(self.temp, name))
+            self.assertNotIn("trace:", text)
+            self.assertEqual(self.frames(text)[0][1], "fault_access_violation", text)
+
     def test_next_start_sends_stored_reports_first(self):
         cases = [
             ("449 then 200", [Reply(449, "text/plain", ""), Reply(200, "text/plain", "")], [b"BXO1", b"BXR1"], []),
