@@ -158,8 +158,10 @@ LONG WINAPI unhandled_exception_filter(EXCEPTION_POINTERS* pointers)
             // The start-up sender itself crashed: waiting for it would only
             // wait for this very thread.
             const bool is_startup_thread = GetThreadId(r.startup_thread.get()) == GetCurrentThreadId();
+            // A failure while handling the crash must not enter this filter
+            // again on this thread: the lock is not recursive.
             if (is_startup_thread || wait_succeeded(WaitForSingleObject(r.startup_thread.get(), startup_wait_ms)))
-                handle_crash(r, pointers);
+                run_contained([&r, pointers] { handle_crash(r, pointers); });
         }
     }
     TerminateProcess(GetCurrentProcess(), 0xFFFFFFFF);
