@@ -4,5 +4,6 @@
 
 brindlex::report_server_address brindlex::configured_report_server()
 {
-    return {"porocila.varnex.si", 443};
+    // Set at build time (LUMORA_REPORT_HOST, LUMORA_REPORT_PORT).
+    return {LUMORA_REPORT_HOST, LUMORA_REPORT_PORT};
 }

@@ -2,13 +2,7 @@
 # dialog controller with its worker, the entry point and the resources.
 add_library(lumora_languages STATIC languages.cpp)
 
-# The worker needs the update client and the platform naming; until both are
-# in the tree the program itself is not built.
-if(EXISTS ${CMAKE_SOURCE_DIR}/update/update_client.hpp AND EXISTS ${CMAKE_SOURCE_DIR}/setup/platform.hpp)
-  set(lumora_setup_complete ON)
-endif()
-
-if(WIN32 AND lumora_setup_complete)
+if(WIN32)
   add_library(lumora_setup STATIC setup_dialog.cpp string_resource.cpp crash_guard.cpp installation.cpp)
   target_link_libraries(lumora_setup PUBLIC lumora_languages lumora_progress lumora_exception_message
     lumora_locale lumora_win lumora_update_core lumora_crashreport comctl32)
@@ -31,6 +25,12 @@ if(WIN32 AND lumora_setup_complete)
   endfunction()
   lumora_setup_program(LumoraSetup language_table.cpp
     DEPLOYMENT lumora_trusted_keys lumora_update_server_default)
+  # Shipped stripped; the unstripped LumoraSetup.full.exe beside it lets the
+  # report reader name the functions of a crash report's frames.
+  add_custom_command(TARGET LumoraSetup POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:LumoraSetup> $<TARGET_FILE_DIR:LumoraSetup>/LumoraSetup.full.exe
+    COMMAND ${CMAKE_OBJCOPY} --strip-all $<TARGET_FILE:LumoraSetup>
+    VERBATIM)
 endif()
 
 if(BUILD_TESTING)
