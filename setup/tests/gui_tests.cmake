@@ -13,10 +13,6 @@ target_link_libraries(setup_gui_driver PRIVATE comctl32 advapi32)
 add_executable(msiexec_recorder WIN32 tests/msiexec_recorder.cpp)
 target_link_options(msiexec_recorder PRIVATE -municode)
 
-if(NOT lumora_setup_complete)
-  return()
-endif()
-
 add_test(NAME setup_program_is_gui_pe32
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh gui $<TARGET_FILE:LumoraSetup>)
 set_tests_properties(setup_program_is_gui_pe32 PROPERTIES LABELS setup TIMEOUT 30)
