@@ -215,6 +215,17 @@ TEST_F(leftover_file, longer_leftover_is_cut_to_the_new_length)
     EXPECT_EQ(on_disk(), good);
 }
 
+// Without an announced length nothing sizes the file in advance; the end of
+// what arrived must still become the end of the file.
+TEST_F(leftover_file, longer_leftover_is_cut_without_announced_length)
+{
+    const std::string good = served_file("/nolength/good.bin");
+    leave(good + std::string(5000, 'z'));
+    EXPECT_EQ(download("/nolength/good.bin", file), "");
+    EXPECT_EQ(file.size(), good.size());
+    EXPECT_EQ(on_disk(), good);
+}
+
 TEST_F(leftover_file, empty_file_of_empty_signature_is_accepted_without_download)
 {
     leave("");
