@@ -16,7 +16,10 @@ if(WIN32)
   set_target_properties(lumora_sodium PROPERTIES
     IMPORTED_LOCATION ${sodium_prefix}/lib/libsodium.a
     INTERFACE_INCLUDE_DIRECTORIES ${sodium_prefix}/include
-    INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)
+    INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC
+    # Debian's build flags compile libsodium with _FORTIFY_SOURCE; its checked
+    # memcpy comes from GCC's static libssp.
+    INTERFACE_LINK_LIBRARIES ssp)
 else()
   find_package(ZLIB REQUIRED)
   add_library(lumora_zlib INTERFACE)
