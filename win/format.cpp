@@ -120,7 +120,7 @@ std::size_t append_narrow_core(std::string& out, const char* format, _locale_t l
     }
 }
 
-// One conversion specification of a format text.
+// One printf conversion of a format text ("%-5ls").
 struct conversion {
     std::string text;        // "%" up to and including the conversion letter
     std::string length;      // "", "h", "hh", "l", "ll", "L", "I64", "I32", "I", "j", "z", "t", "w"
@@ -172,7 +172,7 @@ bool is_wide_text_conversion(const conversion& c)
     return c.letter == 'S' || c.letter == 'C' || ((c.letter == 's' || c.letter == 'c') && wide_length);
 }
 
-// The same specification with its length modifier and letter replaced by
+// The same conversion with its length modifier and letter replaced by
 // "s", for a text already converted to UTF-8.
 std::string as_narrow_string_conversion(const conversion& c)
 {
@@ -180,7 +180,7 @@ std::string as_narrow_string_conversion(const conversion& c)
 }
 
 // Formats a narrow text whose UTF-16 arguments must become UTF-8 although
-// the C runtime has no UTF-8 locale: each specification is handed to the
+// the C runtime has no UTF-8 locale: each conversion is handed to the
 // printf core alone, with %ls and %lc arguments converted here.
 std::size_t append_utf8(std::string& out, const char* format, _locale_t locale, va_list args)
 {
