@@ -60,12 +60,17 @@ deb-src http://deb.debian.org/debian bookworm main
 LIST
   apt_src=(-o "Dir::Etc::SourceList=$src/deb-src.list" -o "Dir::Etc::SourceParts=/nonexistent"
            -o "Dir::State::Lists=$src/lists" -o "APT::Sandbox::User=root")
-  apt-get "${apt_src[@]}" update -q
-  (cd "$src" && apt-get "${apt_src[@]}" source --download-only libsodium && dpkg-source -x libsodium_*.dsc tree)
-  (cd "$src/tree" && autoreconf -fi >"$src/autoreconf.log" 2>&1 &&
+  build_sodium() {
+    apt-get "${apt_src[@]}" update -q &&
+    (cd "$src" && apt-get "${apt_src[@]}" source --download-only libsodium && dpkg-source -x libsodium_*.dsc tree) &&
+    cd "$src/tree" && autoreconf -fi &&
     ./configure --host=i686-w64-mingw32 --prefix="$sodium_prefix" --disable-shared --enable-static \
-      --with-pic=no CFLAGS="-O3 -fno-stack-protector -mxsave" >"$src/configure.log" &&
-    make -j"$(nproc)" >"$src/make.log" && make install >>"$src/make.log" &&
-    touch "$sodium_prefix/avx-detection")
+      --with-pic=no CFLAGS="-O3 -fno-stack-protector -mxsave" &&
+    make -j"$(nproc)" && make install && touch "$sodium_prefix/avx-detection"
+  }
+  echo "Cross-building libsodium from Debian's source package (log: $src/build.log)"
+  if ! (build_sodium) >"$src/build.log" 2>&1; then
+    tail -n 40 "$src/build.log"; echo "libsodium build failed (log: $src/build.log)" >&2; exit 1
+  fi
   rm -rf "$src"
 fi
