@@ -90,53 +90,52 @@ std::size_t basic_url<C>::match_user_info(const C* text, std::size_t pos, std::s
     return pos;
 }
 
+// Leaves `kept` as the one host parser with a match; returns `after`.
+template <class C>
+std::size_t basic_url<C>::take_host(basic_parser<C>* kept, std::size_t after) {
+    keep_only(kept, {ipv4_host.get(), ipv6_host.get(), dns_host.get()});
+    return after;
+}
+
+// The host-name alternative that both host rules end with.
+template <class C>
+std::size_t basic_url<C>::match_dns_host(const C* text, std::size_t pos, std::size_t end,
+                                         int flags) {
+    if (dns_host->match(text, pos, end, flags))
+        return take_host(dns_host.get(), dns_host->interval.end);
+    return npos;
+}
+
 // A bare IPv4 address, a bracketed IPv6 address or a host name.
 template <class C>
 std::size_t basic_url<C>::match_host(const C* text, std::size_t pos, std::size_t end,
                                      int flags) {
-    const auto hosts = {ipv4_host.get(), ipv6_host.get(), dns_host.get()};
     if (ipv4_host->match(text, pos, end, flags)) {
         const std::size_t after = ipv4_host->interval.end;
         // A host name that merely starts like an address (10.0.0.1.example,
         // 1.2.3.256) is a host name, not the address of its prefix.
-        if (!dns_host->match(text, pos, end, flags) || dns_host->interval.end <= after) {
-            keep_only(ipv4_host.get(), hosts);
-            return after;
-        }
-        keep_only(dns_host.get(), hosts);
-        return dns_host->interval.end;
+        if (!dns_host->match(text, pos, end, flags) || dns_host->interval.end <= after)
+            return take_host(ipv4_host.get(), after);
+        return take_host(dns_host.get(), dns_host->interval.end);
     }
-    std::size_t after =
+    const std::size_t after =
         match_sequence({ip_lbracket.get(), ipv6_host.get(), ip_rbracket.get()}, text, pos, end, flags);
-    if (after != npos) {
-        keep_only(ipv6_host.get(), hosts);
-        return after;
-    }
-    if (dns_host->match(text, pos, end, flags)) {
-        keep_only(dns_host.get(), hosts);
-        return dns_host->interval.end;
-    }
-    return npos;
+    if (after != npos)
+        return take_host(ipv6_host.get(), after);
+    return match_dns_host(text, pos, end, flags);
 }
 
 // After mailto an address host is always bracketed.
 template <class C>
 std::size_t basic_url<C>::match_mailto_host(const C* text, std::size_t pos, std::size_t end,
                                             int flags) {
-    const auto hosts = {ipv4_host.get(), ipv6_host.get(), dns_host.get()};
     for (auto* address : {ipv4_host.get(), ipv6_host.get()}) {
-        std::size_t after =
+        const std::size_t after =
             match_sequence({ip_lbracket.get(), address, ip_rbracket.get()}, text, pos, end, flags);
-        if (after != npos) {
-            keep_only(address, hosts);
-            return after;
-        }
+        if (after != npos)
+            return take_host(address, after);
     }
-    if (dns_host->match(text, pos, end, flags)) {
-        keep_only(dns_host.get(), hosts);
-        return dns_host->interval.end;
-    }
-    return npos;
+    return match_dns_host(text, pos, end, flags);
 }
 
 template <class C>

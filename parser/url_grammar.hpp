@@ -59,6 +59,8 @@ private:
     std::size_t match_user_info(const C* text, std::size_t pos, std::size_t end, int flags);
     std::size_t match_host(const C* text, std::size_t pos, std::size_t end, int flags);
     std::size_t match_mailto_host(const C* text, std::size_t pos, std::size_t end, int flags);
+    std::size_t match_dns_host(const C* text, std::size_t pos, std::size_t end, int flags);
+    std::size_t take_host(basic_parser<C>* kept, std::size_t after);
     std::size_t match_port_and_path(const C* text, std::size_t pos, std::size_t end, int flags);
     std::size_t match_path(const C* text, std::size_t pos, std::size_t end, int flags);
     void keep_only(basic_parser<C>* kept, std::initializer_list<basic_parser<C>*> group);
