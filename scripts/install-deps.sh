@@ -16,7 +16,7 @@ packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev autoconf automake libtool clang llvm
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth x11-utils imagemagick
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
   googletest
   nginx-light minisign msitools wixl openssl python3 ca-certificates
   libsodium-dev zlib1g-dev libclang-rt-14-dev binutils file iproute2

@@ -1,35 +1,61 @@
 #!/usr/bin/env bash
-# Creates (once) the 32-bit Wine prefix the tests run in, under the build
-# folder, and applies the test settings to its registry every time.
+# wine-prefix.sh PREFIX [win32|win64]: creates (once) a Wine prefix for the
+# tests under the build folder and applies the test settings to its registry
+# every time. win32 (the default) is a 32-bit Windows; win64 a 64-bit Windows
+# where the 32-bit programs run under WOW64. The prefix remembers its
+# architecture in .lumora-ready; one made for the other architecture is made
+# again.
 set -euo pipefail
-prefix=${1:?usage: wine-prefix.sh PREFIX}
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+prefix=${1:?usage: wine-prefix.sh PREFIX [win32|win64]}
+arch=${2:-win32}
+case $arch in
+  win32|win64) ;;
+  *) echo "wine-prefix.sh: unknown architecture '$arch' (win32 or win64)" >&2; exit 2 ;;
+esac
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 unset DISPLAY
 
-if [ ! -f "$prefix/.lumora-ready" ]; then
+ready=$prefix/.lumora-ready
+made=
+if [ -f "$ready" ]; then
+  # A prefix made before the architecture was recorded is a 32-bit one.
+  made=$(cat "$ready"); made=${made:-win32}
+fi
+if [ "$made" != "$arch" ]; then
   rm -rf "$prefix"
   # Wine makes the prefix folder itself, but not its parents.
   mkdir -p "$(dirname "$prefix")"
-  log=$(dirname "$prefix")/wineboot.log
+  log=$(dirname "$prefix")/wineboot-$(basename "$prefix").log
+  started=$(date +%s)
   if ! timeout 240 wineboot -i >"$log" 2>&1 || ! timeout 60 wineserver -w; then
     echo "wineboot failed for $prefix:"; tail -n 20 "$log"; exit 1
   fi
-  touch "$prefix/.lumora-ready"
+  # Without a working 32-bit Wine (wine32), or on a kernel that runs no
+  # 32-bit code, a 64-bit prefix comes out without its 32-bit half.
+  if [ "$arch" = win64 ] && [ ! -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "the 64-bit prefix $prefix has no 32-bit system (syswow64): is wine32 installed, and can this machine run 32-bit programs?"
+    tail -n 20 "$log"; rm -rf "$prefix"; exit 1
+  fi
+  echo "$arch prefix made in $(( $(date +%s) - started )) s: $prefix"
+  echo "$arch" > "$ready"
 fi
 
 # No crash may wait for a debugger: Wine's automatic debugger is turned off.
+# A 64-bit Windows keeps this setting once per registry view; the 32-bit
+# programs read the one under Wow6432Node.
 settings=$(mktemp --suffix=.reg)
 trap 'rm -f "$settings"' EXIT
-cat > "$settings" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
-"Auto"="0"
-"Debugger"=-
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
-REG
+{
+  echo 'REGEDIT4'
+  aedebug_keys=('HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug')
+  if [ "$arch" = win64 ]; then
+    aedebug_keys+=('HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug')
+  fi
+  for key in "${aedebug_keys[@]}"; do
+    printf '\n[%s]\n"Auto"="0"\n"Debugger"=-\n' "$key"
+  done
+  printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n'
+} > "$settings"
 timeout 60 wine regedit /S "$(winepath -w "$settings" 2>/dev/null)"
 timeout 60 wineserver -w
