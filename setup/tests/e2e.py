@@ -19,6 +19,8 @@ Settings come from the environment (set by setup/tests/gui_tests.cmake):
   E2E_SECRET_KEY    minisign secret key matching the test build's trusted key
   E2E_DEMO          folder with the demo product's .wxs and file
   E2E_WINE_RUN      scripts/wine-run.sh
+  E2E_ARCHITECTURE  the package suffix the program asks for: .Win32 (the
+                    default, a 32-bit prefix) or .x64 (a 64-bit prefix)
   WINEPREFIX, LUMORA_XVFB_DIR
 """
 
@@ -35,8 +37,9 @@ WINDOWS_NAMES = ["win11", "win10", "win8_1", "win8", "win7sp1", "win7"]
 TITLE = "Namestitveni program"
 PROGRESS_INSTRUCTION = "Prenos namestitvenega paketa ..."
 LANGUAGE_INSTRUCTION = "Izberite jezik namestitve"
-# A 32-bit Wine prefix: the package of a 32-bit x86 machine.
-ARCHITECTURE = ".Win32"
+# A 32-bit Wine prefix: the package of a 32-bit x86 machine; a 64-bit one
+# (wow64_e2e.py): the package of an x64 machine.
+ARCHITECTURE = os.environ.get("E2E_ARCHITECTURE", ".Win32")
 
 env = os.environ
 PORT = int(env["E2E_PORT"])
@@ -76,13 +79,13 @@ class Tree:
         self.packages = root / "Lumora" / "packages"
         self.packages.mkdir(parents=True)
 
-    def descriptors(self):
+    def descriptors(self, channel="stable"):
         kestrup = self.root / "Lumora" / "Kestrup"
-        return [kestrup / f"{name}-stable.txt" for name in WINDOWS_NAMES] + [
-            self.root / "Lumora" / "Kestrup-stable.txt"]
+        return [kestrup / f"{name}-{channel}.txt" for name in WINDOWS_NAMES] + [
+            self.root / "Lumora" / f"Kestrup-{channel}.txt"]
 
-    def write_descriptor(self, text, signed=True):
-        for path in self.descriptors():
+    def write_descriptor(self, text, signed=True, channel="stable"):
+        for path in self.descriptors(channel):
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(text)
             if signed:
@@ -116,7 +119,8 @@ def demo_msi(out_folder):
     for item in demo.iterdir():
         shutil.copy(item, build)
     msi = build / f"Lumora{ARCHITECTURE}.msi"
-    subprocess.run(["wixl", "-o", str(msi), str(build / "LumoraDemo.wxs")], check=True, cwd=build)
+    platform = ["-a", "x64", "-D", "Platform=x64"] if ARCHITECTURE == ".x64" else []
+    subprocess.run(["wixl", *platform, "-o", str(msi), str(build / "LumoraDemo.wxs")], check=True, cwd=build)
     return msi.read_bytes()
 
 
@@ -193,7 +197,7 @@ http {{
 
 def app_folder(program, recorder=True, broken_installer=False):
     """The program in a folder of its own. With recorder, the stand-in
-    msiexec.exe takes the place of Wine's in the prefix's system folder: Wine's
+    msiexec.exe takes the place of Wine's in the prefix's system folders: Wine's
     ShellExecute looks there before the program's folder and the current one.
     Without it, Wine's own msiexec is put back; with broken_installer, a file
     that is no program takes its place."""
@@ -202,16 +206,23 @@ def app_folder(program, recorder=True, broken_installer=False):
         shutil.rmtree(app)
     app.mkdir()
     shutil.copy(program, app / "LumoraSetup.exe")
-    system_msiexec = prefix / "drive_c" / "windows" / "system32" / "msiexec.exe"
-    wine_msiexec = system_msiexec.with_name("msiexec.exe.wine")
-    if not wine_msiexec.exists():
-        shutil.copy(system_msiexec, wine_msiexec)
-    if broken_installer:
-        system_msiexec.write_bytes(b"not a program\n")
-    else:
-        shutil.copy(env["E2E_RECORDER"] if recorder else wine_msiexec, system_msiexec)
+    for system_msiexec in system_msiexec_files():
+        wine_msiexec = system_msiexec.with_name("msiexec.exe.wine")
+        if not wine_msiexec.exists():
+            shutil.copy(system_msiexec, wine_msiexec)
+        if broken_installer:
+            system_msiexec.write_bytes(b"not a program\n")
+        else:
+            shutil.copy(env["E2E_RECORDER"] if recorder else wine_msiexec, system_msiexec)
     RECORD.unlink(missing_ok=True)
     return app
+
+
+def system_msiexec_files():
+    """msiexec.exe in each system folder: system32 and, on 64-bit Windows,
+    SysWOW64, where "system32" leads a 32-bit program."""
+    windows = prefix / "drive_c" / "windows"
+    return [folder / "msiexec.exe" for folder in (windows / "system32", windows / "syswow64") if folder.is_dir()]
 
 
 def remove_stored_packages():

@@ -51,15 +51,26 @@ function(lumora_setup_gui_tests)
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
             failure_installer_not_startable failure_package_file_blocked)
-  foreach(case IN LISTS cases)
-    set(name setup_e2e_${case})
-    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/setup/tests/e2e.py ${case})
-    set_tests_properties(${name} PROPERTIES
+  # What every case needs, in either prefix.
+  set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+  lumora_setup_e2e_tests(setup_e2e_ e2e.py setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}"
+    ${CMAKE_BINARY_DIR}/setup-e2e ${cases})
+  lumora_setup_wow64_e2e_tests("${e2e_environment}")
+endfunction()
+
+# lumora_setup_e2e_tests(<name prefix> <script> <prefix fixture> <environment> <work folder> <case>...):
+# each case of the script (e2e.py or wow64_e2e.py) as the test <name prefix><case>,
+# in the Wine prefix that the fixture makes, its files in <work folder>/<case>.
+function(lumora_setup_e2e_tests name_prefix script fixture environment work)
+  foreach(case IN LISTS ARGN)
+    add_test(NAME ${name_prefix}${case} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/setup/tests/${script} ${case})
+    set_tests_properties(${name_prefix}${case} PROPERTIES
       LABELS setup TIMEOUT 300
-      FIXTURES_REQUIRED "setup_e2e_wine;xvfb"
-      # The cases share the server port and the prefix's package folders.
+      FIXTURES_REQUIRED "${fixture};xvfb"
+      # The cases of both prefixes share the server port; those of one
+      # prefix its package folders.
       RESOURCE_LOCK lumora_setup_e2e
-      ENVIRONMENT "E2E_PORT=${port};WINEPREFIX=${prefix};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_WORK=${CMAKE_BINARY_DIR}/setup-e2e/${case};E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+      ENVIRONMENT "${environment};E2E_WORK=${work}/${case}")
   endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL lumora_setup_gui_tests)

@@ -1,0 +1,25 @@
+// For tests whose outcome depends on WOW64: whether this 32-bit process runs
+// on 64-bit Windows, and whether the test run asked for that. wine-run.sh
+// exports WINEARCH, which Wine hands on to the Windows environment.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace wembra::testing {
+
+inline bool under_wow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+inline bool run_asks_for_wow64()
+{
+    const char* arch = std::getenv("WINEARCH");
+    return arch && std::strcmp(arch, "win64") == 0;
+}
+
+}  // namespace wembra::testing
