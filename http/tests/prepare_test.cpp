@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "http/tests/request_recorder.hpp"
+#include "win/tests/wow64.hpp"
 
 namespace {
 
@@ -106,10 +107,12 @@ protected:
     void SetUp() override { remove_values(); }
     void TearDown() override { remove_values(); }
 
-    static void set_value(const wchar_t* name, DWORD type, const wchar_t* value)
+    // view: KEY_WOW64_64KEY, where the machine's settings are, or
+    // KEY_WOW64_32KEY, the Wow6432Node of a 64-bit Windows.
+    static void set_value(const wchar_t* name, DWORD type, const wchar_t* value, REGSAM view = KEY_WOW64_64KEY)
     {
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_SET_VALUE | view,
                                   nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value),
@@ -118,21 +121,24 @@ protected:
         RegCloseKey(key);
     }
 
-    // Only our own values go: other tests keep their settings in subkeys.
-    // The key itself goes too when nothing else is left in it.
+    // Only our own values go, in both views: other tests keep their
+    // settings in subkeys. The key itself goes too when nothing else is left
+    // in it.
     static void remove_values()
     {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-            return;
-        RegDeleteValueW(key, L"ProxyUporabnik");
-        RegDeleteValueW(key, L"ProxyGeslo");
-        DWORD subkeys = 0, values = 0;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr);
-        RegCloseKey(key);
-        if (subkeys == 0 && values == 0)
-            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key_path, KEY_WOW64_64KEY, 0);
+        for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            HKEY key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+                continue;
+            RegDeleteValueW(key, L"ProxyUporabnik");
+            RegDeleteValueW(key, L"ProxyGeslo");
+            DWORD subkeys = 0, values = 0;
+            RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr);
+            RegCloseKey(key);
+            if (subkeys == 0 && values == 0)
+                RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key_path, view, 0);
+        }
     }
 
     std::wstring proxy_user(const get& request) { return query_text(request.handle.get(), WINHTTP_OPTION_PROXY_USERNAME); }
@@ -182,6 +188,27 @@ TEST_F(proxy_credentials, missing_values_set_nothing_and_are_no_error)
     const auto request = prepare(target(1, "HTTP_PORT", "/"));
     EXPECT_EQ(proxy_user(*request), L"");
     EXPECT_EQ(proxy_password(*request), L"");
+}
+
+// On 64-bit Windows the 32-bit program still reads the machine's settings in
+// the 64-bit view; what only Wow6432Node holds is ignored.
+TEST_F(proxy_credentials, come_from_the_64_bit_view_under_wow64)
+{
+    if (!wembra::testing::under_wow64()) {
+        ASSERT_FALSE(wembra::testing::run_asks_for_wow64()) << "a 64-bit prefix, yet no WOW64";
+        GTEST_SKIP() << "a 32-bit Windows has one registry view";
+    }
+    set_value(L"ProxyUporabnik", REG_SZ, L"wow6432node-user", KEY_WOW64_32KEY);
+    set_value(L"ProxyGeslo", REG_SZ, L"wow6432node-password", KEY_WOW64_32KEY);
+    const auto only_32_bit_view = prepare(target(1, "HTTP_PORT", "/"));
+    EXPECT_EQ(proxy_user(*only_32_bit_view), L"");
+    EXPECT_EQ(proxy_password(*only_32_bit_view), L"");
+
+    set_value(L"ProxyUporabnik", REG_SZ, L"registry-user");
+    set_value(L"ProxyGeslo", REG_SZ, L"registry-password");
+    const auto both_views = prepare(target(1, "HTTP_PORT", "/"));
+    EXPECT_EQ(proxy_user(*both_views), L"registry-user");
+    EXPECT_EQ(proxy_password(*both_views), L"registry-password");
 }
 
 // The secure flag shows on the wire: nginx answers a plain request on its TLS
