@@ -180,26 +180,31 @@ class CrashTest(unittest.TestCase):
         ]
         for kind, code, function in kinds:
             with self.subTest(kind=kind):
-                server = self.server(default=Reply(200, "text/plain; charset=utf-8", "Hvala, sprejeto."))
-                run = self.run_host(kind)
-                self.assertEqual(run.exit_code, EXIT_CRASHED)
-                self.assertEqual(len(server.received), 1)
-                report = server.received[0]
-                self.assertTrue(report.chunked)
-                self.assertEqual(report.headers.get("Content-Type"), "application/x-brindlexz")
-                self.assertEqual(report.headers.get("User-Agent"), "Brindlex/13.0")
-                self.assertEqual(report.headers.get("Accept-Language"), "sl-SI, sl;q=0.9, en;q=0.5")
-                text = self.read_report(report.body)
-                self.assertIn("code 0x%08X" % code, text)
-                frames = self.frames(text)
-                self.assertTrue(frames[0][0].startswith("crash_host.exe+"), text)
-                self.assertEqual(frames[0][1], function, text)
-                print("%s first frame: %s" % (kind, re.search(r"^  #0 .*$", text, re.M).group(0).strip()))
-                if kind != "stack-overflow":
-                    self.assertEqual([f[1] for f in frames[:3]],
-                                     [function, "crash_caller_two", "crash_caller_one"], text)
-                self.assertIn("Hvala, sprejeto.", self.final_box(run))
-                self.assertEqual(self.stored(), [])
+                self.check_crash_reported(kind, code, function)
+
+    def check_crash_reported(self, kind, code, function):
+        """One crash of the kind, uploaded and read back: the exception code and
+        the faulting function as the first frame, under its callers."""
+        server = self.server(default=Reply(200, "text/plain; charset=utf-8", "Hvala, sprejeto."))
+        run = self.run_host(kind)
+        self.assertEqual(run.exit_code, EXIT_CRASHED)
+        self.assertEqual(len(server.received), 1)
+        report = server.received[0]
+        self.assertTrue(report.chunked)
+        self.assertEqual(report.headers.get("Content-Type"), "application/x-brindlexz")
+        self.assertEqual(report.headers.get("User-Agent"), "Brindlex/13.0")
+        self.assertEqual(report.headers.get("Accept-Language"), "sl-SI, sl;q=0.9, en;q=0.5")
+        text = self.read_report(report.body)
+        self.assertIn("code 0x%08X" % code, text)
+        frames = self.frames(text)
+        self.assertTrue(frames[0][0].startswith("crash_host.exe+"), text)
+        self.assertEqual(frames[0][1], function, text)
+        print("%s first frame: %s" % (kind, re.search(r"^  #0 .*$", text, re.M).group(0).strip()))
+        if kind != "stack-overflow":
+            self.assertEqual([f[1] for f in frames[:3]],
+                             [function, "crash_caller_two", "crash_caller_one"], text)
+        self.assertIn("Hvala, sprejeto.", self.final_box(run))
+        self.assertEqual(self.stored(), [])
 
     # --- the upload protocol ------------------------------------------------
 

@@ -27,12 +27,20 @@ endif()
 # report server, the Windows parent crash_driver.exe and the report reader.
 find_package(Python3 COMPONENTS Interpreter)
 if(WIN32 AND Python3_Interpreter_FOUND)
+  set(crash_environment "LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;CRASH_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh;CRASH_HOST=$<TARGET_FILE:crash_host>;CRASH_HOST_FULL=${CMAKE_CURRENT_BINARY_DIR}/crash_host.full.exe;CRASH_HOST_BARE=$<TARGET_FILE:crash_host_bare>;CRASH_DRIVER=$<TARGET_FILE:crash_driver>;CRASH_READER=${CMAKE_BINARY_DIR}/tools/report-reader/native/report-reader;CRASH_CA_DIR=${CMAKE_BINARY_DIR}/test-ca;CRASH_SERVER_DIR=${CMAKE_SOURCE_DIR}/tools/report-server")
   add_test(NAME crash_tests
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/crash_tests.py)
   set_tests_properties(crash_tests PROPERTIES
     LABELS crash TIMEOUT 1500 RUN_SERIAL TRUE
     FIXTURES_REQUIRED "wine;xvfb;lumora_test_ca"
-    ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;CRASH_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh;CRASH_HOST=$<TARGET_FILE:crash_host>;CRASH_HOST_FULL=${CMAKE_CURRENT_BINARY_DIR}/crash_host.full.exe;CRASH_HOST_BARE=$<TARGET_FILE:crash_host_bare>;CRASH_DRIVER=$<TARGET_FILE:crash_driver>;CRASH_READER=${CMAKE_BINARY_DIR}/tools/report-reader/native/report-reader;CRASH_CA_DIR=${CMAKE_BINARY_DIR}/test-ca;CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work;CRASH_SERVER_DIR=${CMAKE_SOURCE_DIR}/tools/report-server")
+    ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};${crash_environment};CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work")
+  # The same reporter under WOW64, in the 64-bit prefix: what differs there.
+  add_test(NAME crash_wow64_tests
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/wow64_crash_tests.py)
+  set_tests_properties(crash_wow64_tests PROPERTIES
+    LABELS crash TIMEOUT 600 RUN_SERIAL TRUE
+    FIXTURES_REQUIRED "${LUMORA_WINE64_FIXTURE};xvfb;lumora_test_ca64"
+    ENVIRONMENT "${LUMORA_WINE64_ENVIRONMENT};${crash_environment};CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work-x64")
 endif()
 
 if(WIN32)
