@@ -8,11 +8,33 @@
 # published tree, nginx's files, the build, and the Wine prefix the product
 # is installed into. nginx and (without a DISPLAY) Xvfb are started here and
 # stopped at the end. Run as root (port 80); safe to run again.
+#
+# usage: ./run.sh [--arch win64|win32]
+#   win64 (default): a 64-bit Windows, the machine most users have; the 32-bit
+#                    program runs under WOW64 and installs Lumora.x64.msi
+#                    into the 64-bit Program Files.
+#   win32:           a 32-bit Windows; the program installs Lumora.Win32.msi.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 demo=$root/build/demo
 started=$(date +%s)
+
+usage() { sed -n '/^# usage:/,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"; }
+arch=win64
+while [ $# -gt 0 ]; do
+  case $1 in
+    --arch) arch=${2:-}; shift 2 || shift ;;
+    --arch=*) arch=${1#--arch=}; shift ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "unknown argument: $1" >&2; usage >&2; exit 2 ;;
+  esac
+done
+case $arch in
+  win64) suffix=.x64 ;;
+  win32) suffix=.Win32 ;;
+  *) echo "unknown architecture '$arch' (win64 or win32)" >&2; usage >&2; exit 2 ;;
+esac
 
 step() { printf '\n== [%3ds] %s\n' "$(( $(date +%s) - started ))" "$*"; }
 
@@ -44,11 +66,12 @@ cmake --build "$demo/build" --target LumoraSetup -j2 >"$demo/build.log" \
 program=$demo/build/setup/LumoraSetup.exe
 file -b "$program"
 
-step "Demo product package (wixl): Lumora.Win32.msi installs Program Files\\Lumora Demo\\Lumora-demo.txt"
+step "Demo product packages (wixl): Lumora.Win32.msi and Lumora.x64.msi install Program Files\\Lumora Demo\\Lumora-demo.txt"
 rm -rf "$demo/product" "$demo/packages" && mkdir -p "$demo/product" "$demo/packages"
 cp setup/demo/LumoraDemo.wxs setup/demo/Lumora-demo.txt "$demo/product/"
-# Wine's prefix here is 32-bit: the program asks for the .Win32 package.
-(cd "$demo/product" && wixl -o "$demo/packages/Lumora.Win32.msi" LumoraDemo.wxs)
+# Both are published; the program asks for the one of the machine it finds.
+(cd "$demo/product" && wixl -o "$demo/packages/Lumora.Win32.msi" LumoraDemo.wxs &&
+  wixl -a x64 -D Platform=x64 -o "$demo/packages/Lumora.x64.msi" LumoraDemo.wxs)
 ls -l "$demo/packages"
 
 step "Publishing the update tree (tools/publish) into build/demo/www"
@@ -96,11 +119,14 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 
-step "Wine prefix build/demo/wineprefix"
-export WINEPREFIX=$demo/wineprefix
-./scripts/wine-prefix.sh "$WINEPREFIX"
+# One prefix per architecture; the 32-bit one keeps its earlier name.
+prefix_name=wineprefix
+[ "$arch" = win64 ] && prefix_name=wineprefix64
+step "Wine prefix build/demo/$prefix_name ($arch; the program asks for Lumora$suffix.msi)"
+export WINEPREFIX=$demo/$prefix_name WINEARCH=$arch
+./scripts/wine-prefix.sh "$WINEPREFIX" "$arch"
 # A fresh start each time: no package, log or product from an earlier run.
-rm -rf "$WINEPREFIX/drive_c/Program Files/Common Files/Varnex" "$WINEPREFIX/drive_c/Program Files/Lumora Demo"
+rm -rf "$WINEPREFIX/drive_c/Program Files"*"/Common Files/Varnex" "$WINEPREFIX/drive_c/Program Files"*"/Lumora Demo"
 find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'Lumora*' -path '*Temp*' -exec rm -f {} + 2>/dev/null || true
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -125,8 +151,9 @@ timeout 180 wineserver -w || true
 step "What happened"
 echo "Requests to the update server (nginx access log):"
 sed 's/^/  /' "$nginx_dir/access.log"
-package=$(find "$WINEPREFIX/drive_c" -name Lumora.Win32.msi -not -path '*/windows/*' 2>/dev/null | head -n 1)
-product=$(find "$WINEPREFIX/drive_c" -path '*Lumora Demo/Lumora-demo.txt' 2>/dev/null | head -n 1)
+package=$(find "$WINEPREFIX/drive_c" -name "Lumora$suffix.msi" -not -path '*/windows/*' 2>/dev/null | head -n 1)
+# The product of the machine's architecture: an x64 one in the 64-bit Program Files.
+product=$(find "$WINEPREFIX/drive_c/Program Files/Lumora Demo" -name Lumora-demo.txt 2>/dev/null | head -n 1)
 # Wine's own exit status is the low 8 bits of the Windows exit code.
 case $exit_code in
   0) code=0 meaning="the installer was started" ;;
