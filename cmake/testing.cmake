@@ -37,7 +37,7 @@ if(WIN32 AND BUILD_TESTING)
 endif()
 
 # The fixtures and environment of a Windows test in one prefix (WIN64 or not)
-# with or without a display, into <prefix>_fixtures and <prefix>_env.
+# with or without a display, into <out>_fixtures and <out>_env.
 macro(lumora_wine_test_settings out win64 gui)
   if(${win64})
     set(${out}_fixtures ${LUMORA_WINE64_FIXTURE})
