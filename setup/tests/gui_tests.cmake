@@ -15,7 +15,7 @@ target_link_options(msiexec_recorder PRIVATE -municode)
 
 add_test(NAME setup_program_is_gui_pe32
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh gui $<TARGET_FILE:LumoraSetup>)
-set_tests_properties(setup_program_is_gui_pe32 PROPERTIES LABELS setup TIMEOUT 30)
+set_tests_properties(setup_program_is_gui_pe32 PROPERTIES LABELS "setup;pe" TIMEOUT 30)
 
 # The resources as Windows reads them from the built program.
 lumora_test(setup_resources_tests LABEL setup SOURCES tests/resources_test.cpp)
