@@ -16,7 +16,8 @@
 # program (winhttp_reference.exe) as a whole Wine process, and
 # `b2sum -l 512` over the same file. Per-byte cost is the time with the
 # 1 GiB package less the time with the 10 kB one; the 10 kB time is the
-# fixed cost. Also: the stripped program's size, and the time from a click
+# fixed cost, beside the time of a Wine process that does nearly nothing.
+# Also: the stripped program's size, and the time from a click
 # on Cancel to the end of the process while the package arrives from a
 # server sending a few hundred bytes per second.
 #
@@ -88,6 +89,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;msiexec.exe=n,b"
 export LUMORA_MSIEXEC_RECORD='C:\lumora-msiexec.txt'
 record=$WINEPREFIX/drive_c/lumora-msiexec.txt
 mkdir -p "$work/app" && cp "$program" "$work/app/LumoraSetup.exe"
+cp "$build/setup/msiexec_recorder.exe" "$work/app/empty.exe"
 
 "$root/scripts/xvfb.sh" start "$work/xvfb"
 export LUMORA_XVFB_DIR=$work/xvfb
@@ -128,6 +130,15 @@ run_reference() {  # run_reference PATH
   start=$(now)
   "$root/scripts/wine-run.sh" "$build/update/winhttp_reference.exe" "$port" "$1" \
     "Z:$work/reference-out.bin" >/dev/null
+  end=$(now)
+  elapsed "$start" "$end"
+}
+# The start and end of a Wine process that does nearly nothing (the
+# recorder writes one line): the part of the fixed cost no program avoids.
+run_empty() {
+  local start end
+  start=$(now)
+  "$root/scripts/wine-run.sh" "$work/app/empty.exe"
   end=$(now)
   elapsed "$start" "$end"
 }
@@ -172,6 +183,9 @@ for tree in 1GiB 10kB; do
   summary "b2sum-$tree" "${b2[@]}" >>"$results"
 done
 nginx_stop "$work/nginx"
+empty=()
+for i in $(seq "$runs"); do t=$(run_empty); empty+=("$t"); done
+summary empty "${empty[@]}" >>"$results"
 
 # Cancel while the package trickles in at 300 bytes per second.
 say "Cancel during a slow package download ($runs runs)"
@@ -214,6 +228,8 @@ row("fresh 1 GiB", "fresh-1GiB", "reference-1GiB")
 row("fresh 10 kB (fixed cost)", "fresh-10kB", "reference-10kB")
 row("reuse 1 GiB", "reuse-1GiB", "b2sum-1GiB")
 row("reuse 10 kB (fixed cost)", "reuse-10kB", "b2sum-10kB")
+e = figures["empty"]
+print(f"e2e {'Wine process doing nothing':<31} min {e[0]:7.2f} s  median {e[1]:7.2f} s   (part of every fixed cost)")
 
 def per_byte(name, reference, i):
     own = figures[f"{name}-1GiB"][i] - figures[f"{name}-10kB"][i]
