@@ -3,7 +3,6 @@
 #include "setup/crash_guard.hpp"
 #include "setup/exception_message.hpp"
 #include "setup/installation.hpp"
-#include "setup/progress_bar.hpp"
 #include "setup/string_resource.hpp"
 #include "win/strings.hpp"
 
@@ -156,23 +155,6 @@ void setup_dialog::work()
     }
     state = state_closing;
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
-}
-
-void progress_t::set_range(unsigned int new_start, unsigned int end)
-{
-    start = new_start;
-    scale = progress_bar_scale(new_start, end);
-    SendMessageW(owner->hwnd, TDM_SET_PROGRESS_BAR_RANGE, 0, MAKELPARAM(0, progress_bar_end));
-}
-
-void progress_t::set(unsigned int value)
-{
-    SendMessageW(owner->hwnd, TDM_SET_PROGRESS_BAR_POS, progress_bar_position(value, start, scale), 0);
-}
-
-bool progress_t::cancel()
-{
-    return owner->cancel;
 }
 
 }  // namespace fenrix

@@ -9,12 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
-#include <limits>
 #include <thread>
 #include <vector>
 
 #include "setup/languages.hpp"
 #include "setup/progress.hpp"
+#include "setup/progress_bar.hpp"
 
 namespace fenrix {
 
@@ -72,7 +72,8 @@ private:
 };
 
 // Feeds the dialog's progress bar, which always spans 0 to 1000, and passes
-// on the user's Cancel.
+// on the user's Cancel. A position is sent only when the bar would move;
+// cancel() reads the flag on every call (dialog_progress.cpp).
 class progress_t : public progress<unsigned int> {
 public:
     explicit progress_t(setup_dialog* owner) : owner(owner) {}
@@ -82,8 +83,7 @@ public:
     bool cancel() override;
 
     setup_dialog* owner;
-    unsigned int start = 0;
-    double scale = std::numeric_limits<double>::quiet_NaN();  // bar units per progress unit
+    progress_bar_feed bar;
 };
 
 }  // namespace fenrix

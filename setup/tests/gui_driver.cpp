@@ -21,7 +21,8 @@
 //                                "SCREENSHOT NAME" and waits for REPORT-dir\NAME.png
 //   sleep MILLISECONDS
 //   wait-exit SECONDS            the process ends: exit code, highest progress
-//                                position seen, whether a message box appeared
+//                                position seen, whether a message box appeared,
+//                                and the milliseconds since the last click
 // A command that times out writes "timeout: COMMAND" and ends the driver with 2.
 #include <windows.h>
 #include <commctrl.h>
@@ -44,6 +45,16 @@ HANDLE program = nullptr;
 // What sampling has seen so far; sampled every few milliseconds while waiting.
 int highest_progress = -1;
 bool error_box_seen = false;
+// When the last click was posted (QueryPerformanceCounter), 0 before any.
+LONGLONG last_click = 0;
+
+double milliseconds_since(LONGLONG start)
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart - start) * 1000.0 / double(frequency.QuadPart);
+}
 
 std::string utf8(const std::wstring& text)
 {
@@ -324,9 +335,13 @@ int run(int argc, wchar_t** argv)
             const int id = int(number("button"));
             HWND dialog = find_dialog();
             HWND button = dialog ? GetDlgItem(dialog, id) : nullptr;
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
             ok = button && PostMessageW(button, BM_CLICK, 0, 0);
-            if (ok)
+            if (ok) {
+                last_click = now.QuadPart;
                 note("clicked", std::to_string(id));
+            }
         } else if (command == L"note-dialog") {
             sample();
             note("dialog-open", find_dialog() ? "yes" : "no");
@@ -346,6 +361,8 @@ int run(int argc, wchar_t** argv)
                 note("exit", std::to_string(int(code)));
                 note("highest-progress", std::to_string(highest_progress));
                 note("error-box-seen", error_box_seen ? "yes" : "no");
+                if (last_click)
+                    note("exit-after-click-ms", std::to_string(int(milliseconds_since(last_click))));
             }
         } else {
             note("error", "unknown command " + utf8(command));

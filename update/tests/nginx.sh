@@ -4,10 +4,11 @@
 #
 # The access log STATE/access.log has one line per request: "METHOD URI STATUS".
 
-# nginx_start STATE PORT ROOT: serves ROOT; /nolength/ answers without
-# Content-Length (SSI processing drops it), /marker with 204.
+# nginx_start STATE PORT ROOT [DIRECTIVES]: serves ROOT; /nolength/ answers
+# without Content-Length (SSI processing drops it), /marker with 204.
+# DIRECTIVES go into the server block as they are.
 nginx_start() {
-  local state port=$2 root
+  local state port=$2 root extra=${4:-}
   mkdir -p "$1/tmp"
   state=$(cd "$1" && pwd) root=$(cd "$3" && pwd)
   cat > "$state/nginx.conf" <<CONF
@@ -27,6 +28,7 @@ http {
     root $root;
     location /nolength/ { ssi on; ssi_types *; }
     location = /marker { return 204; }
+    $extra
   }
 }
 CONF
