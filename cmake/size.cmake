@@ -7,11 +7,3 @@
 if(WIN32)
   add_link_options(-Wl,--gc-sections)
 endif()
-
-# Size before speed for the project's own code (-Os: 120 KB less code in
-# LumoraSetup.exe). The time of a download or a check is spent in libsodium's
-# hash, which keeps the flags it was built with, in WinHTTP and in the file
-# system, not in the few calls per 8 KiB block made here.
-if(WIN32)
-  add_compile_options($<$<CONFIG:Release,RelWithDebInfo>:-Os>)
-endif()
