@@ -55,10 +55,10 @@ if [ ! -f "$demo/keys/demo.key" ]; then
 fi
 cat "$demo/keys/demo.pub"
 
-step "Building LumoraSetup.exe for the update server 127.0.0.1 and the demo key (build/demo/build)"
+step "Building LumoraSetup.exe for the update server 127.0.0.1 and the demo key, refusing replayed files (build/demo/build)"
 cmake -S . -B "$demo/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DLUMORA_DEPS_DIR="$root/build/deps" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -DLUMORA_UPDATE_HOST=127.0.0.1 -DLUMORA_UPDATE_PORT=80 \
+  -DLUMORA_UPDATE_HOST=127.0.0.1 -DLUMORA_UPDATE_PORT=80 -DLUMORA_SIGNATURE_FRESHNESS=ON \
   -DLUMORA_TRUSTED_KEY_FILE="$demo/keys/demo.pub" >"$demo/configure.log" \
   || { tail -n 30 "$demo/configure.log"; exit 1; }
 cmake --build "$demo/build" --target LumoraSetup -j2 >"$demo/build.log" \

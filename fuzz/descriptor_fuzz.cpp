@@ -1,5 +1,6 @@
 // Any bytes as a descriptor: reading never fails, and a descriptor read in
-// one-byte steps gives the same fields as one read from a memory file.
+// one-byte steps gives the same fields and package lines as one read from a
+// memory file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "stream/memory_file.hpp"
 #include "update/descriptor.hpp"
+#include "update/descriptor_packages.hpp"
 
 namespace {
 
@@ -47,5 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (from_file.number != from_bytes.number || from_file.text != from_bytes.text ||
         from_file.update_url != from_bytes.update_url)
         std::abort();
+
+    file.seek(0);
+    const auto packages_from_file = fenrix::read_descriptor_packages(file);
+    byte_source again(data, size);
+    const auto packages_from_bytes = fenrix::read_descriptor_packages(again);
+    if (packages_from_file.size() != packages_from_bytes.size())
+        std::abort();
+    for (std::size_t i = 0; i < packages_from_file.size(); ++i) {
+        if (packages_from_file[i].name != packages_from_bytes[i].name ||
+            packages_from_file[i].digest != packages_from_bytes[i].digest)
+            std::abort();
+    }
     return 0;
 }

@@ -41,7 +41,8 @@ struct signature {
 };
 
 // Reads a signature file from the current position of `input`: skips empty
-// and "untrusted comment:" lines and decodes the first other line. Throws
+// and "untrusted comment:" lines and decodes the first other line, leaving
+// `input` just after that line (read_trusted_comment goes on there). Throws
 // std::runtime_error "Minisign signature is too short" or
 // "not a Minisign signature".
 signature parse_signature(stream::basic& input);

@@ -6,6 +6,8 @@
 
 #include <shlobj.h>
 
+#include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -15,6 +17,7 @@
 #include "signature/trusted_keys.hpp"
 #include "stream/file.hpp"
 #include "update/package_names.hpp"
+#include "update/signature_policy.hpp"
 #include "update/signed_download.hpp"
 #include "update/update_client.hpp"
 #include "win/error.hpp"
@@ -103,9 +106,11 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
             throw std::system_error(int(GetLastError()), std::system_category(), "Failed to open file");
         hopline::connection connection(session, package_url.scheme, package_url.host, package_url.port);
         static const char* const accept_types[] = {"application/octet-stream", nullptr};
+        std::optional<signature_freshness> freshness = freshness_for(package_url.path, descriptor_packages);
         download_signed<unsigned int>(connection, package_url, hopline::header_map(), accept_types, nullptr,
                                       nullptr, minisign::trusted_keys, minisign::trusted_key_count, package,
-                                      progress);
+                                      progress, std::numeric_limits<std::uint64_t>::max(),
+                                      freshness ? &*freshness : nullptr);
         package.close();
     }
 

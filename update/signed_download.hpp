@@ -24,6 +24,7 @@
 #include "stream/basic.hpp"
 #include "stream/last_error.hpp"
 #include "stream/memory_file.hpp"
+#include "update/signature_freshness.hpp"
 
 namespace fenrix {
 
@@ -63,13 +64,15 @@ struct no_header {
 }  // namespace signed_download_detail
 
 // `max_content_size` bounds what an unverified response may make the client
-// hold (the descriptor goes to memory); the package passes no bound.
+// hold (the descriptor goes to memory); the package passes no bound. With
+// `freshness`, the signature must also be current (signature_freshness.hpp).
 template <class T>
 void download_signed(hopline::connection& connection, const hopline::url& url, const hopline::header_map& headers,
                      const char* const* accept_types, const char* proxy_user, const char* proxy_password,
                      const minisign::public_key* keys, std::size_t key_count, stream::basic_file& output,
                      progress<T>* progress,
-                     std::uint64_t max_content_size = std::numeric_limits<std::uint64_t>::max())
+                     std::uint64_t max_content_size = std::numeric_limits<std::uint64_t>::max(),
+                     signature_freshness* freshness = nullptr)
 {
     namespace detail = signed_download_detail;
     global_progress<T> global(progress, 0, 1000);
@@ -104,6 +107,8 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
     signature_file.seek(0);
     const minisign::signature sig = minisign::parse_signature(signature_file);
     const minisign::public_key& key = minisign::select_key(sig, keys, key_count);
+    if (freshness)
+        freshness->check_signature(signature_file, sig, key);
     global.set_section(100, 1000);
 
     // Content already present: a complete earlier download is kept untouched.
@@ -122,8 +127,12 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
             if (progress)
                 global.set(T(total));
         }
-        if (minisign::verify(sig, key, hash.finish()))
+        const minisign::content_digest digest = hash.finish();
+        if (minisign::verify(sig, key, digest)) {
+            if (freshness)
+                freshness->accept(digest);
             return;
+        }
     }
 
     minisign::content_hash hash;
@@ -157,8 +166,11 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
     });
 
     output.truncate();
-    if (!minisign::verify(sig, key, hash.finish()))
+    const minisign::content_digest digest = hash.finish();
+    if (!minisign::verify(sig, key, digest))
         throw std::runtime_error("Invalid Minisign signature");
+    if (freshness)
+        freshness->accept(digest);
 }
 
 }  // namespace fenrix

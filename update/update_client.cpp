@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "http/header_map.hpp"
 #include "parser/url.hpp"
 #include "setup/locale.hpp"
@@ -9,6 +11,7 @@
 #include "signature/trusted_keys.hpp"
 #include "stream/memory_file.hpp"
 #include "update/descriptor.hpp"
+#include "update/signature_policy.hpp"
 #include "update/signed_download.hpp"
 #include "update/update_server.hpp"
 #include "win/format.hpp"
@@ -59,12 +62,17 @@ update_client::update_client(bool unattended) : session(user_agent)
     static const char* const accept_types[] = {"text/plain", nullptr};
 
     stream::memory_file file;
+    std::optional<signature_freshness> freshness = freshness_for(path);
     download_signed<std::uint64_t>(connection, url, headers, accept_types, nullptr, nullptr,
                                    minisign::trusted_keys, minisign::trusted_key_count, file, nullptr,
-                                   max_descriptor_size);
+                                   max_descriptor_size, freshness ? &*freshness : nullptr);
     file.seek(0);
     package_descriptor descriptor;
     read_descriptor(file, descriptor);
+    if (freshness) {
+        file.seek(0);
+        descriptor_packages = read_descriptor_packages(file);
+    }
     descriptor_number = descriptor.number;
     descriptor_text = std::move(descriptor.text);
     update_url = std::move(descriptor.update_url);

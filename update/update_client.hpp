@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "http/session.hpp"
 #include "setup/progress.hpp"
+#include "update/descriptor_packages.hpp"
 
 namespace fenrix {
 
@@ -28,6 +30,9 @@ public:
     std::uint32_t descriptor_number = 0;
     std::string descriptor_text;
     std::string update_url;
+    // The descriptor's package lines, read only when the build checks that
+    // signatures are current (update/signature_policy.hpp).
+    std::vector<descriptor_package> descriptor_packages;
     std::string architecture = ".Win32";
     std::string language_code;
     hopline::session session;

@@ -14,6 +14,8 @@ Settings come from the environment (set by setup/tests/gui_tests.cmake):
   E2E_PORT          the test build's update server port on 127.0.0.1
   E2E_PROGRAM       the test build of the program (test key, server 127.0.0.1)
   E2E_PROGRAM_TWO   the same with a two-language table
+  E2E_PROGRAM_FRESH the same with the signature freshness checks, floor
+                    1500000000
   E2E_DRIVER        gui_driver.exe
   E2E_RECORDER      msiexec_recorder.exe, the stand-in for msiexec.exe
   E2E_SECRET_KEY    minisign secret key matching the test build's trusted key
@@ -25,6 +27,7 @@ Settings come from the environment (set by setup/tests/gui_tests.cmake):
 """
 
 import glob
+import hashlib
 import os
 import shutil
 import signal
@@ -65,9 +68,16 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def sign(path):
-    subprocess.run(["minisign", "-S", "-s", env["E2E_SECRET_KEY"], "-m", str(path)],
+def sign(path, comment=None):
+    """minisign's signature; its default trusted comment unless one is given."""
+    subprocess.run(["minisign", "-S", "-s", env["E2E_SECRET_KEY"], "-m", str(path),
+                    *(["-t", comment] if comment else [])],
                    check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+
+def signed_at(time):
+    """A trusted comment in minisign's own layout with a chosen signing time."""
+    return lambda path: f"timestamp:{time}\tfile:{path.name}\thashed"
 
 
 class Tree:
@@ -84,17 +94,18 @@ class Tree:
         return [kestrup / f"{name}-{channel}.txt" for name in WINDOWS_NAMES] + [
             self.root / "Lumora" / f"Kestrup-{channel}.txt"]
 
-    def write_descriptor(self, text, signed=True, channel="stable"):
+    def write_descriptor(self, text, signed=True, comment=None, channel="stable"):
+        """comment: the trusted comment for a path, or minisign's default."""
         for path in self.descriptors(channel):
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(text)
             if signed:
-                sign(path)
+                sign(path, comment(path) if comment else None)
 
-    def write_package(self, name, content):
+    def write_package(self, name, content, comment=None):
         path = self.packages / name
         path.write_bytes(content)
-        sign(path)
+        sign(path, comment)
         return path
 
 
@@ -244,13 +255,15 @@ def unix_path(windows):
     return prefix / "drive_c" / windows[3:].replace("\\", "/")
 
 
-def run_driver(name, program_folder, commands, limited_token=False, timeout=240):
+def run_driver(name, program_folder, commands, limited_token=False, timeout=240, clear_user_key=None):
     """Runs the driver on the program; returns its report as a dict of lists.
-    With limited_token the program runs unelevated, as under UAC."""
+    With limited_token the program runs unelevated, as under UAC; with
+    clear_user_key that key of the user's hive is deleted before it starts."""
     report = work / f"{name}.report.txt"
     command = [env["E2E_WINE_RUN"], env["E2E_DRIVER"], windows_path(report),
                windows_path(program_folder / "LumoraSetup.exe"),
-               *(["--limited-token"] if limited_token else []), *commands]
+               *(["--limited-token"] if limited_token else []),
+               *(["--clear-user-key", clear_user_key] if clear_user_key else []), *commands]
     display = (Path(env["LUMORA_XVFB_DIR"]) / "display").read_text().strip()
     started = time.time()
     # Wine loads its own msiexec in place of any file of that name unless told
@@ -502,16 +515,20 @@ def failure_case(name, expected_text, prepare, screenshot=False):
         if screenshot:
             commands += ["screenshot", "error-box"]
         report = run_driver(name, app, commands + ["dismiss-error-box", "wait-exit", "60"])
-        check_equal(first(report, "error-box-text"), expected_text, "error box text")
-        check_equal(first(report, "error-box-caption"), TITLE, "error box caption")
-        check_equal(first(report, "error-box-owner"), "dialog", "error box owner")
-        check_equal(first(report, "error-box-icon"), "yes", "error icon")
-        check_equal(first(report, "dialog-behind-error-box"), "yes", "progress page stays behind the box")
-        check_equal(first(report, "exit"), "1603", "exit code")
-        check(not RECORD.exists(), "no installer started")
+        check_failure_report(report, expected_text)
     finally:
         if server:
             server.stop()
+
+
+def check_failure_report(report, expected_text):
+    check_equal(first(report, "error-box-text"), expected_text, "error box text")
+    check_equal(first(report, "error-box-caption"), TITLE, "error box caption")
+    check_equal(first(report, "error-box-owner"), "dialog", "error box owner")
+    check_equal(first(report, "error-box-icon"), "yes", "error icon")
+    check_equal(first(report, "dialog-behind-error-box"), "yes", "progress page stays behind the box")
+    check_equal(first(report, "exit"), "1603", "exit code")
+    check(not RECORD.exists(), "no installer started")
 
 
 def prepare_no_server():
@@ -574,6 +591,143 @@ FAILURES = {
 }
 
 
+# ---------------------------------------------------------------------------
+# Signature freshness (the program built with the checks on, floor 1500000000)
+
+ACCEPTED_SIGNATURES = r"Software\Varnex\Lumora\Kestrup\AcceptedSignatures"
+REPLAYED = "Minisign signature is older than one already accepted"
+BELOW_FLOOR = "Minisign signature is older than this program accepts"
+ANOTHER_FILE = "Minisign signature is for another file"
+NOT_LISTED_HASH = "Package does not match its descriptor"
+
+
+def listed_descriptor(packages):
+    """The descriptor with a package line per (name, content), as published."""
+    return descriptor_text(FOLDER_URL) + b"".join(
+        b"package %s %s\n" % (name.encode(), hashlib.blake2b(content, digest_size=64).hexdigest().encode())
+        for name, content in packages)
+
+
+def fresh_tree(descriptor_comment=None, package_comment=None):
+    """The standard tree with package lines; trusted comments as given."""
+    package = package_bytes(300_000)
+    tree = Tree(work / "tree")
+    tree.write_descriptor(listed_descriptor([(f"{STEM}.msi", package)]), comment=descriptor_comment)
+    tree.write_package(f"{STEM}.msi", package, package_comment)
+    return tree
+
+
+def records(report):
+    """name -> time of the record of accepted signatures after the run."""
+    return dict(value.rsplit("=", 1) for value in report.get("user-value", []))
+
+
+def run_fresh(name, tree, program="E2E_PROGRAM_FRESH", clear=True, expected_error=None):
+    """One run of a program on `tree` from an empty package folder (and with
+    clear, an empty record); checks a success or the error box's text and
+    returns the report."""
+    remove_stored_packages()
+    server = Nginx(tree.root, work / f"nginx-{name}")
+    try:
+        app = app_folder(env[program])
+        if expected_error:
+            commands = ["wait-progress-page", "60", "wait-error-box", "90", "dismiss-error-box", "wait-exit", "60"]
+        else:
+            commands = ["wait-exit", "90"]
+        report = run_driver(name, app, commands + ["note-user-key", ACCEPTED_SIGNATURES],
+                            clear_user_key=ACCEPTED_SIGNATURES if clear else None)
+        if expected_error:
+            check_failure_report(report, expected_error)
+        else:
+            check_equal(first(report, "exit"), "0", f"{name}: exit code")
+            check_equal(first(report, "error-box-seen"), "no", f"{name}: no error box")
+            check(recorded_parameters() is not None, f"{name}: the installer was started")
+        print(f"{name}: requests {paths_requested(server)}")
+        return report
+    finally:
+        server.stop()
+
+
+def case_fresh_replayed_descriptor():
+    """A newer descriptor is accepted and recorded, the same files again are
+    fine (the package is reused), an older one replayed after them is not."""
+    tree = fresh_tree(descriptor_comment=signed_at(1700000000))
+    report = run_fresh("newer", tree)
+    recorded = records(report)
+    print("recorded:", recorded)
+    descriptor_times = [time for name, time in recorded.items() if name.endswith("-stable.txt")]
+    check_equal(descriptor_times, ["1700000000"], "the descriptor's signing time recorded")
+    package_time = recorded.get(f"/Lumora/packages/{STEM}.msi")
+    check(package_time is not None and int(package_time) > 1700000000, "the package's signing time recorded")
+    check_equal(len(recorded), 2, "a descriptor and a package recorded")
+
+    # The same files again (elevated: the package waits in Common Files).
+    app = app_folder(env["E2E_PROGRAM_FRESH"])
+    server = Nginx(tree.root, work / "nginx-again")
+    try:
+        report = run_driver("again", app, ["wait-exit", "90"])
+        check_equal(first(report, "exit"), "0", "the same files again: exit code")
+        check_equal([p for p in paths_requested(server) if p.startswith("/Lumora/packages/")],
+                    [f"/Lumora/packages/{STEM}.msi.minisig"], "the same files again: the package is reused")
+    finally:
+        server.stop()
+
+    tree.write_descriptor(listed_descriptor([(f"{STEM}.msi", (tree.packages / f"{STEM}.msi").read_bytes())]),
+                          comment=signed_at(1600000000))
+    report = run_fresh("replayed", tree, clear=False, expected_error=REPLAYED)
+    check_equal(records(report), recorded, "the record is unchanged")
+
+
+def case_fresh_signed_before_floor():
+    run_fresh("floor", fresh_tree(descriptor_comment=signed_at(1400000000)), expected_error=BELOW_FLOOR)
+
+
+def case_fresh_swapped_package_signature():
+    """The x64 package and its signature served as the Win32 package."""
+    tree = fresh_tree()
+    other = tree.write_package("Lumora.x64.msi", package_bytes(1000))
+    shutil.copy(other, tree.packages / f"{STEM}.msi")
+    shutil.copy(f"{other}.minisig", tree.packages / f"{STEM}.msi.minisig")
+    run_fresh("swapped", tree, expected_error=ANOTHER_FILE)
+
+
+def case_fresh_other_channel_descriptor():
+    """The beta channel's descriptors served as the stable ones."""
+    tree = fresh_tree()
+    tree.write_descriptor(descriptor_text(FOLDER_URL), channel="beta")
+    for stable in tree.descriptors():
+        beta = stable.with_name(stable.name.replace("-stable.txt", "-beta.txt"))
+        shutil.copy(beta, stable)
+        shutil.copy(f"{beta}.minisig", f"{stable}.minisig")
+    run_fresh("other-channel", tree, expected_error=ANOTHER_FILE)
+
+
+def case_fresh_package_not_matching_descriptor():
+    """Another validly signed package than the descriptor lists."""
+    tree = fresh_tree()
+    tree.write_package(f"{STEM}.msi", package_bytes(299_999))
+    run_fresh("not-listed", tree, expected_error=NOT_LISTED_HASH)
+
+
+def case_fresh_altered_trusted_comment():
+    """Refused with the checks, accepted by the program built without them."""
+    tree = fresh_tree()
+    for path in tree.descriptors():
+        lines = Path(f"{path}.minisig").read_text().split("\n")
+        lines[2] = "trusted comment: timestamp:4000000000"
+        Path(f"{path}.minisig").write_text("\n".join(lines))
+    run_fresh("altered-checked", tree, expected_error="Invalid Minisign signature")
+    report = run_fresh("altered-unchecked", tree, program="E2E_PROGRAM")
+    check_equal(first(report, "user-key"), "missing", "the program without the checks records nothing")
+
+
+def case_fresh_custom_comments():
+    """Trusted comments without time or file: accepted, nothing recorded."""
+    tree = fresh_tree(descriptor_comment=lambda path: "Lumora test release", package_comment="Lumora package")
+    report = run_fresh("custom", tree)
+    check_equal(records(report), {}, "nothing recorded")
+
+
 def case_language_page_choice():
     """Two languages: the language page with command links; choosing one
     navigates to the progress page and starts one worker."""
@@ -629,6 +783,13 @@ CASES = {
     "cancel_during_descriptor": case_cancel_during_descriptor,
     "language_page_choice": case_language_page_choice,
     "language_page_cancel": case_language_page_cancel,
+    "fresh_replayed_descriptor": case_fresh_replayed_descriptor,
+    "fresh_signed_before_floor": case_fresh_signed_before_floor,
+    "fresh_swapped_package_signature": case_fresh_swapped_package_signature,
+    "fresh_other_channel_descriptor": case_fresh_other_channel_descriptor,
+    "fresh_package_not_matching_descriptor": case_fresh_package_not_matching_descriptor,
+    "fresh_altered_trusted_comment": case_fresh_altered_trusted_comment,
+    "fresh_custom_comments": case_fresh_custom_comments,
 }
 for failure_name, (failure_text, failure_prepare) in FAILURES.items():
     CASES[f"failure_{failure_name}"] = (

@@ -2,11 +2,12 @@
 // and message boxes by their windows, reads their texts and the progress
 // bar, presses buttons and waits for the process to end.
 //
-// usage: gui_driver.exe REPORT PROGRAM [--limited-token] COMMAND...
+// usage: gui_driver.exe REPORT PROGRAM [--limited-token] [--clear-user-key SUBKEY] COMMAND...
 //
 // With --limited-token the program runs with the limited token linked to the
 // driver's elevated one, as a program started normally by an administrator
 // under UAC does (Wine gives processes the elevated token by default).
+// --clear-user-key deletes HKEY_CURRENT_USER\SUBKEY before the start.
 //
 // Observations go to REPORT as UTF-8 "key: value" lines, written as they
 // happen. Commands (each a few arguments, run in order):
@@ -23,6 +24,9 @@
 //   wait-exit SECONDS            the process ends: exit code, highest progress
 //                                position seen, whether a message box appeared,
 //                                and the milliseconds since the last click
+//   note-user-key SUBKEY         the values of HKEY_CURRENT_USER\SUBKEY as
+//                                "user-value: NAME=NUMBER" lines, or
+//                                "user-key: missing"
 // A command that times out writes "timeout: COMMAND" and ends the driver with 2.
 #include <windows.h>
 #include <commctrl.h>
@@ -243,6 +247,31 @@ HANDLE linked_limited_token()
     return ok ? linked.LinkedToken : nullptr;
 }
 
+// Numbers (REG_DWORD, REG_QWORD) in decimal, other values by their type.
+void note_user_key(const std::wstring& subkey)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        note("user-key", "missing");
+        return;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[1024];
+        DWORD name_length = 1024;
+        unsigned long long value = 0;
+        DWORD size = sizeof value;
+        DWORD type = 0;
+        const LONG status = RegEnumValueW(key, index, name, &name_length, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(&value), &size);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        const bool number = status == ERROR_SUCCESS && (type == REG_DWORD || type == REG_QWORD);
+        note("user-value", utf8(std::wstring(name, name_length)) + "=" +
+                               (number ? std::to_string(value) : "type " + std::to_string(type)));
+    }
+    RegCloseKey(key);
+}
+
 int run(int argc, wchar_t** argv)
 {
     std::wstring command_line = L"\"" + std::wstring(argv[2]) + L"\"";
@@ -257,6 +286,10 @@ int run(int argc, wchar_t** argv)
             note("error", "no limited token: " + std::to_string(GetLastError()));
             return 1;
         }
+    }
+    if (i + 1 < argc && std::wstring(argv[i]) == L"--clear-user-key") {
+        RegDeleteTreeW(HKEY_CURRENT_USER, argv[i + 1]);
+        i += 2;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -364,6 +397,8 @@ int run(int argc, wchar_t** argv)
                 if (last_click)
                     note("exit-after-click-ms", std::to_string(int(milliseconds_since(last_click))));
             }
+        } else if (command == L"note-user-key") {
+            note_user_key(argument("subkey"));
         } else {
             note("error", "unknown command " + utf8(command));
             return 1;

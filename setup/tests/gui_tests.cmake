@@ -35,10 +35,16 @@ function(lumora_setup_gui_tests)
   string(SUBSTRING "${build_hash}" 0 3 port_hex)
   math(EXPR port "24200 + 0x${port_hex}")
   lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port})
+  # As shipped by default, and a build with the signature freshness checks
+  # and a floor of 1500000000 (2017-07-14); only linking differs.
+  lumora_signature_policy(lumora_setup_test_policy_off OFF 0)
+  lumora_signature_policy(lumora_setup_test_policy_on ON 1500000000)
   lumora_setup_program(LumoraSetupTest language_table.cpp
-    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server)
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_off)
   lumora_setup_program(LumoraSetupTwoLanguages tests/language_table_two.cpp
-    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server)
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_off)
+  lumora_setup_program(LumoraSetupFresh language_table.cpp
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_on)
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   # A prefix of their own: the cases swap the prefix's msiexec.exe for the
@@ -50,9 +56,12 @@ function(lumora_setup_gui_tests)
             cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
-            failure_installer_not_startable failure_package_file_blocked)
+            failure_installer_not_startable failure_package_file_blocked
+            fresh_replayed_descriptor fresh_signed_before_floor fresh_swapped_package_signature
+            fresh_other_channel_descriptor fresh_package_not_matching_descriptor fresh_altered_trusted_comment
+            fresh_custom_comments)
   # What every case needs, in either prefix.
-  set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+  set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_PROGRAM_FRESH=$<TARGET_FILE:LumoraSetupFresh>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
   lumora_setup_e2e_tests(setup_e2e_ e2e.py setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}"
     ${CMAKE_BINARY_DIR}/setup-e2e ${cases})
   lumora_setup_wow64_e2e_tests("${e2e_environment}")

@@ -2,22 +2,30 @@
 // program's own signature, descriptor and URL code, so the audit accepts
 // exactly what the update client will accept.
 //
-//   lumora_check verify PUBLIC_KEY FILE...   each FILE against FILE.minisig
-//   lumora_check descriptor FILE...          reads each descriptor
+//   lumora_check verify PUBLIC_KEY FILE...   each FILE against FILE.minisig,
+//                                            its trusted comment included
+//   lumora_check descriptor FILE...          reads each descriptor and its
+//                                            package lines
 //
 // Prints one JSON object per FILE on its own line; exits 1 when any FILE
 // failed, 2 on wrong usage or an unreadable key.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "parser/url.hpp"
 #include "signature/minisign.hpp"
+#include "signature/trusted_comment.hpp"
+#include "signature/trusted_comment_fields.hpp"
 #include "stream/memory_file.hpp"
 #include "update/descriptor.hpp"
+#include "update/descriptor_packages.hpp"
+#include "update/freshness_rules.hpp"
 
 namespace {
 
@@ -75,12 +83,22 @@ minisign::public_key read_key(const std::string& path)
     return minisign::parse_public_key(file);
 }
 
-void verify_file(const minisign::public_key& key, const std::string& path)
+// Checks FILE.minisig as the program does, with the freshness checks that
+// need no history: the trusted comment verifies and names this file. Returns
+// the JSON fields of the comment.
+std::string verify_file(const minisign::public_key& key, const std::string& path)
 {
     stream::memory_file signature_file;
     load(path + ".minisig", minisign::max_signature_file_size, signature_file);
     const minisign::signature sig = minisign::parse_signature(signature_file);
     minisign::select_key(sig, &key, 1);
+    const minisign::trusted_comment comment = minisign::read_trusted_comment(signature_file);
+    if (!minisign::verify_trusted_comment(sig, key, comment))
+        throw std::runtime_error("Invalid Minisign signature");
+    const minisign::trusted_comment_fields fields = minisign::parse_trusted_comment_fields(comment.text);
+    // The file's own name, as minisign put it in the comment (not a URL path:
+    // no escapes to decode).
+    check_trusted_comment_fields(fields, path.substr(path.find_last_of('/') + 1), 0, std::nullopt);
 
     minisign::content_hash hash;
     file_ptr f = open_file(path);
@@ -92,6 +110,33 @@ void verify_file(const minisign::public_key& key, const std::string& path)
         throw std::runtime_error("cannot read " + path);
     if (!minisign::verify(sig, key, hash.finish()))
         throw std::runtime_error("Invalid Minisign signature");
+    return "\"trusted_comment\": " + json_string(comment.text) +
+           (fields.timestamp ? ", \"timestamp\": " + std::to_string(*fields.timestamp) : std::string());
+}
+
+std::string hex(const minisign::content_digest& digest)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t byte : digest) {
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    return out;
+}
+
+std::string package_lines(stream::memory_file& file)
+{
+    file.seek(0);
+    std::string out = ", \"packages\": [";
+    const char* separator = "";
+    for (const descriptor_package& package : read_descriptor_packages(file)) {
+        out += separator;
+        out += "{\"name\": " + json_string(package.name) + ", \"hash\": " +
+               (package.digest ? json_string(hex(*package.digest)) : std::string("null")) + "}";
+        separator = ", ";
+    }
+    return out + "]";
 }
 
 std::string describe_descriptor(const std::string& path)
@@ -102,7 +147,7 @@ std::string describe_descriptor(const std::string& path)
     read_descriptor(file, d);
 
     std::string out = "\"number\": " + std::to_string(d.number) + ", \"text\": " + json_string(d.text) +
-                      ", \"url\": " + json_string(d.update_url);
+                      ", \"url\": " + json_string(d.update_url) + package_lines(file);
     if (d.update_url.empty())
         return out + ", \"url_error\": \"update URL unavailable\"";
     try {
@@ -154,7 +199,7 @@ int main(int argc, char** argv)
         std::string fields;
         try {
             if (command == "verify")
-                verify_file(key, path);
+                fields = verify_file(key, path);
             else
                 fields = describe_descriptor(path);
             std::printf("{\"file\": %s, \"ok\": true%s%s}\n", json_string(path).c_str(),

@@ -11,17 +11,26 @@ document root):
     <path of the package folder URL>/Lumora<arch><language>.msi
     and a .minisig beside every one of these files (prehashed, minisign -S).
 
+Every descriptor lists, after its three lines, each package of its folder as
+"package <file name> <BLAKE2b-512 hex>". Programs built with
+LUMORA_SIGNATURE_FRESHNESS refuse a package that does not match its line;
+other programs stop reading after the third line.
+
 When the packages live on another server, upload the package folder of the
 tree there. A channel may name its own package folder as NAME=URL.
 
 check: audits a tree against a public key with lumora_check (the program's own
 signature, descriptor and URL code, built natively): every file signed by the
 key, every descriptor readable with an absolute http or https URL on its third
-line, and the packages each descriptor implies present for every architecture
-and language asked for.
+line, the packages each descriptor implies present for every architecture
+and language asked for and listed in its package lines with their hash, every
+package line naming a package that is there with that hash, and every trusted
+comment verified by the key and naming the file it lies beside when it names
+one.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -77,6 +86,14 @@ def parse_channels(values, default_url):
     return channels
 
 
+def blake2b_512(path):
+    digest = hashlib.blake2b(digest_size=64)
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
 def publish(args):
     packages = sorted(p for p in Path(args.packages).iterdir() if p.is_file() and PACKAGE_RE.match(p.name))
     if not packages:
@@ -88,9 +105,10 @@ def publish(args):
     channels = parse_channels(args.channel, args.package_url)
     root = Path(args.out)
     written = []
+    package_lines = "".join(f"package {p.name} {blake2b_512(p)}\n" for p in packages)
 
     for channel, url in channels.items():
-        text = f"{args.number.upper()}\n{args.text}\n{url}\n".encode("utf-8")
+        text = f"{args.number.upper()}\n{args.text}\n{url}\n{package_lines}".encode("utf-8")
         for path in descriptor_paths(root, channel):
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(text)
@@ -167,11 +185,26 @@ def check(args):
             problems.append(f"{where}: {entry.get('error') or entry['url_error']}")
             continue
         folder = folder_in_tree(root, entry["url"])
+        listed = {}
+        for line in entry["packages"]:
+            package = folder / line["name"]
+            if line["name"] in listed:
+                problems.append(f"{where}: package {line['name']} listed twice (the first line counts)")
+                continue
+            listed[line["name"]] = line["hash"]
+            if line["hash"] is None:
+                problems.append(f"{where}: package line of {line['name']} has no BLAKE2b-512 of 128 hex digits")
+            elif not package.is_file():
+                problems.append(f"{where}: listed package {package.relative_to(root)} missing")
+            elif blake2b_512(package) != line["hash"].lower():
+                problems.append(f"{where}: package {package.relative_to(root)} does not match its package line")
         for arch in args.arch:
             for language in languages:
                 package = folder / f"Lumora{arch}{language}.msi"
                 if not package.is_file():
                     problems.append(f"{where}: package {package.relative_to(root)} missing")
+                elif package.name not in listed:
+                    problems.append(f"{where}: package {package.relative_to(root)} not listed in the descriptor")
 
     for problem in problems:
         print(problem)

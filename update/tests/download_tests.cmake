@@ -22,6 +22,11 @@ set_tests_properties(update_server_stop PROPERTIES FIXTURES_CLEANUP update_serve
 
 lumora_update_server(lumora_test_update_server 127.0.0.1 ${LUMORA_TEST_UPDATE_PORT})
 
+# The builds under test: without the signature freshness checks (as shipped by
+# default), and with them and a floor of 1500000000 (2017-07-14).
+lumora_signature_policy(lumora_test_policy_off OFF 0)
+lumora_signature_policy(lumora_test_policy_on ON 1500000000)
+
 set(test_libs lumora_update_core lumora_test_trusted_keys lumora_test_update_server lumora_exception_message)
 set(test_defs LUMORA_TEST_UPDATE_PORT=${LUMORA_TEST_UPDATE_PORT} LUMORA_TEST_SERVER_DIR="Z:${server_dir}")
 
@@ -31,11 +36,17 @@ lumora_test(signed_download_tests LABEL update TIMEOUT 300
 target_compile_definitions(signed_download_tests PRIVATE ${test_defs})
 
 add_executable(update_probe tests/update_probe.cpp)
-target_link_libraries(update_probe PRIVATE ${test_libs})
+target_link_libraries(update_probe PRIVATE ${test_libs} lumora_test_policy_off)
 
 # Serial: it changes the channel value in the prefix's registry.
 lumora_test(update_client_tests LABEL update TIMEOUT 600 SERIAL
   SOURCES tests/update_client_test.cpp tests/platform_test.cpp tests/test_server.cpp
-  LIBS ${test_libs} FIXTURES update_server)
+  LIBS ${test_libs} lumora_test_policy_off FIXTURES update_server)
 target_compile_definitions(update_client_tests PRIVATE ${test_defs})
 add_dependencies(update_client_tests update_probe)
+
+# Serial: it changes the channel value and the record of accepted signatures.
+lumora_test(signature_freshness_tests LABEL update TIMEOUT 300 SERIAL
+  SOURCES tests/signature_freshness_test.cpp tests/test_server.cpp
+  LIBS ${test_libs} lumora_test_policy_on FIXTURES update_server)
+target_compile_definitions(signature_freshness_tests PRIVATE ${test_defs})

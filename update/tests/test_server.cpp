@@ -8,7 +8,7 @@
 
 #include "http/get_request.hpp"
 #include "parser/url.hpp"
-#include "update/descriptor.hpp"
+#include "update/freshness_rules.hpp"
 
 namespace fenrix::update_testing {
 
@@ -22,23 +22,6 @@ std::string read_all(const std::string& path)
     if (!in)
         throw std::runtime_error("cannot read " + path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// WinHTTP may send non-ASCII path bytes escaped or as they are.
-std::string percent_decoded(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const int high = i + 2 < text.size() ? hex_digit_value(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? hex_digit_value(text[i + 2]) : -1;
-        if (text[i] == '%' && high >= 0 && low >= 0) {
-            out += char(high * 16 + low);
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 void request_marker(const std::string& path)
@@ -82,6 +65,7 @@ std::vector<std::string> requests_since(std::uint64_t position)
                 std::size_t end = log.find('\n', start);
                 if (end == std::string::npos)
                     end = log.size();
+                // WinHTTP may send non-ASCII path bytes escaped or as they are.
                 const std::string line = percent_decoded(log.substr(start, end - start));
                 if (line.find(" /marker?") == std::string::npos)
                     lines.push_back(line);

@@ -10,9 +10,12 @@
 
 #include "setup/exception_message.hpp"
 #include "setup/platform.hpp"
+#include "update/freshness_record.hpp"
+#include "update/tests/channel_setting.hpp"
 #include "update/tests/test_server.hpp"
 #include "update/update_client.hpp"
 #include "win/handle.hpp"
+#include "win/strings.hpp"
 
 namespace {
 
@@ -20,35 +23,6 @@ using namespace fenrix;
 using namespace fenrix::update_testing;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-const wchar_t channel_key[] = L"SOFTWARE\\Varnex\\Lumora\\Kestrup";
-
-// Sets (or with a null type removes) the channel value for one test.
-class channel_setting {
-public:
-    channel_setting() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, channel_key, KEY_WOW64_64KEY, 0); }
-    ~channel_setting() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, channel_key, KEY_WOW64_64KEY, 0); }
-
-    void set(DWORD type, const void* data, DWORD size)
-    {
-        wembra::reg_key key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, channel_key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                                  nullptr, key.out(), nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key.get(), L"Channel", 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-    }
-    void set_text(const std::wstring& text, DWORD type = REG_SZ)
-    {
-        set(type, text.c_str(), DWORD((text.size() + 1) * sizeof(wchar_t)));
-    }
-};
-
-std::string descriptor_path(const std::string& channel)
-{
-    return os_name ? "/Lumora/Kestrup/" + std::string(os_name) + "-" + channel + ".txt"
-                   : "/Lumora/Kestrup-" + channel + ".txt";
-}
 
 std::string package_folder_url(const std::string& channel)
 {
@@ -120,6 +94,23 @@ TEST(update_client, missing_descriptor_fails_with_signature_404)
     } catch (const std::exception& e) {
         EXPECT_EQ(exception_message(e), "Failed to load Minisign signature: 404");
     }
+}
+
+// A build without signature freshness checks reads descriptors as before:
+// an altered trusted comment goes unnoticed, the package lines stay unread
+// and nothing is recorded.
+TEST(update_client, without_freshness_checks_nothing_changes)
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, accepted_signatures_key);
+    for (const wchar_t* channel : {L"altered", L"mixed", L"stable"}) {
+        channel_setting setting;
+        setting.set_text(channel);
+        update_client client(false);
+        EXPECT_EQ(client.descriptor_text, "channel " + wembra::wide_to_utf8(channel));
+        EXPECT_THAT(client.descriptor_packages, IsEmpty());
+    }
+    wembra::reg_key key;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, accepted_signatures_key, 0, KEY_READ, key.out()), ERROR_SUCCESS);
 }
 
 // The child process update_probe.exe, run with a Windows version that Wine's

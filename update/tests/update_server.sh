@@ -59,16 +59,77 @@ PY
   sign "$key" "$dl/huge-descriptor.txt"
 }
 
+sign_at() {  # sign_at KEY FILE TIME: minisign's own comment layout with a chosen signing time
+  local key=$1 file=$2 time=$3
+  sign "$key" "$file" -t "$(printf 'timestamp:%s\tfile:%s\thashed' "$time" "$(basename "$file")")"
+}
+
+make_freshness_cases() {  # files of the signature freshness tests, in www/fresh
+  local key=$1 fresh=$dir/www/fresh
+  mkdir -p "$fresh"
+  head -c 50000 /dev/urandom > "$fresh/new.bin"
+  sign_at "$key" "$fresh/new.bin" 1800000000
+  local variant
+  for variant in swapped no-global no-comment crlf no-final-lf flipped custom bare-file; do
+    cp "$fresh/new.bin" "$fresh/$variant.bin"
+  done
+  cp "$fresh/new.bin.minisig" "$fresh/swapped.bin.minisig"
+  head -n 3 "$fresh/new.bin.minisig" > "$fresh/no-global.bin.minisig"
+  head -n 2 "$fresh/new.bin.minisig" > "$fresh/no-comment.bin.minisig"
+  sign_at "$key" "$fresh/crlf.bin" 1800000000
+  sed -i 's/$/\r/' "$fresh/crlf.bin.minisig"
+  sign_at "$key" "$fresh/no-final-lf.bin" 1800000000
+  truncate -s -1 "$fresh/no-final-lf.bin.minisig"
+  sign_at "$key" "$fresh/flipped.bin" 1800000000
+  printf 'x' >> "$fresh/flipped.bin"
+  sign "$key" "$fresh/custom.bin" -t "Lumora release 7"
+  sign "$key" "$fresh/bare-file.bin" -t "file:bare-file.bin"
+  cp "$fresh/new.bin" "$fresh/with space.bin"
+  sign "$key" "$fresh/with space.bin"
+}
+
 make_update_tree() {  # published descriptors for the update client tests
   local key=$1 port=$2
   mkdir -p "$dir/packages"
   for arch in .Win32 .x64 .ARM64; do head -c 20000 /dev/urandom > "$dir/packages/Lumora$arch.msi"; done
   local channel
-  for channel in stable beta čćž; do
+  for channel in stable beta čćž altered custom mixed ancient; do
     python3 "$publish" publish --packages "$dir/packages" --channel "$channel" \
       --package-url "http://127.0.0.1:$port/pkgs/$channel/" --number 1a2b --text "channel $channel" \
       --secret-key "$key" --out "$dir/www" >/dev/null
   done
+  local kestrup=$dir/www/Lumora/Kestrup descriptor name
+  # Channels for the freshness tests. altered: the trusted comments say
+  # something else than was signed. custom: comments without fields. mixed:
+  # the Win32 package is another validly signed file than the descriptor
+  # lists. ancient: descriptors signed long ago. swap: beta's descriptors
+  # served under the name of channel swap.
+  for descriptor in "$kestrup"/*-altered.txt "$dir/www/Lumora/Kestrup-altered.txt"; do
+    sed -i '3s/.*/trusted comment: timestamp:4000000000/' "$descriptor.minisig"
+  done
+  for descriptor in "$kestrup"/*-custom.txt "$dir/www/Lumora/Kestrup-custom.txt"; do
+    sign "$key" "$descriptor" -t "Lumora test release"
+  done
+  head -c 20000 /dev/urandom > "$dir/www/pkgs/mixed/Lumora.Win32.msi"
+  sign "$key" "$dir/www/pkgs/mixed/Lumora.Win32.msi"
+  for descriptor in "$kestrup"/*-ancient.txt "$dir/www/Lumora/Kestrup-ancient.txt"; do
+    sign_at "$key" "$descriptor" 1400000000
+  done
+  for descriptor in "$kestrup"/*-beta.txt "$dir/www/Lumora/Kestrup-beta.txt"; do
+    name=${descriptor%-beta.txt}-swap.txt
+    cp "$descriptor" "$name"; cp "$descriptor.minisig" "$name.minisig"
+  done
+  # replay: a newer descriptor to serve first and an older one signed for the
+  # same name, both kept outside the served tree for the test to put in place.
+  for time in 1700000000 1600000000; do
+    python3 "$publish" publish --packages "$dir/packages" --channel replay \
+      --package-url "http://127.0.0.1:$port/pkgs/stable/" --number 1a2b --text "replay $time" \
+      --secret-key "$key" --out "$dir/variants/$time" >/dev/null
+    for descriptor in "$dir/variants/$time"/Lumora/Kestrup/*.txt "$dir/variants/$time"/Lumora/Kestrup-replay.txt; do
+      sign_at "$key" "$descriptor" "$time"
+    done
+  done
+  cp -r "$dir/variants/1700000000/Lumora/." "$dir/www/Lumora/"
 }
 
 case $command in
@@ -78,6 +139,7 @@ start)
   rm -rf "$dir"; mkdir -p "$dir/www" "$dir/tmp"
   make_update_tree "$key" "$port"
   make_download_cases "$key"
+  make_freshness_cases "$key"
   nginx_start "$dir" "$port" "$dir/www"
   ;;
 stop)

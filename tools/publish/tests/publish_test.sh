@@ -28,7 +28,13 @@ for name in win11 win10 win8_1 win8 win7sp1 win7; do
 done
 test -f tree/Lumora/Kestrup-beta.txt.minisig
 test -f tree/pkgs/Lumora/Lumora.x64.msi.minisig
-printf '1A2B\nLumora 5.14\nhttp://127.0.0.1:8080/pkgs/Lumora\n' | cmp - tree/Lumora/Kestrup/win10-stable.txt
+{
+  printf '1A2B\nLumora 5.14\nhttp://127.0.0.1:8080/pkgs/Lumora\n'
+  for arch in .ARM64 .Win32 .x64; do
+    printf 'package Lumora%s.msi %s\n' "$arch" "$(b2sum -l 512 "packages/Lumora$arch.msi" | cut -d' ' -f1)"
+  done
+} | cmp - tree/Lumora/Kestrup/win10-stable.txt
+grep -q "^trusted comment: timestamp:[0-9]*	file:win10-stable.txt	hashed$" tree/Lumora/Kestrup/win10-stable.txt.minisig
 minisign -V -H -q -p key.pub -m tree/pkgs/Lumora/Lumora.ARM64.msi
 
 audit --channel stable --channel beta
@@ -42,6 +48,31 @@ printf 'x' >> tree/pkgs/Lumora/Lumora.x64.msi
 audit
 expect "extra byte" "pkgs/Lumora/Lumora.x64.msi: Invalid Minisign signature"
 cp saved.msi tree/pkgs/Lumora/Lumora.x64.msi
+
+# Another validly signed package in place of the one the descriptors list.
+head -c 5000 /dev/urandom > tree/pkgs/Lumora/Lumora.x64.msi
+minisign -S -s key.sec -m tree/pkgs/Lumora/Lumora.x64.msi >/dev/null
+audit
+expect "package not matching its line" "Lumora/Kestrup/win10-stable.txt: package pkgs/Lumora/Lumora.x64.msi does not match its package line"
+cp saved.msi tree/pkgs/Lumora/Lumora.x64.msi
+minisign -S -s key.sec -m tree/pkgs/Lumora/Lumora.x64.msi >/dev/null
+
+# The ARM64 package's signature holds the comment signed for the x64 one.
+cp tree/pkgs/Lumora/Lumora.x64.msi tree/pkgs/Lumora/Lumora.ARM64.msi
+cp tree/pkgs/Lumora/Lumora.x64.msi.minisig tree/pkgs/Lumora/Lumora.ARM64.msi.minisig
+audit
+expect "signature for another file" "pkgs/Lumora/Lumora.ARM64.msi: Minisign signature is for another file"
+sed -i '3s/$/ (edited)/' tree/pkgs/Lumora/Lumora.ARM64.msi.minisig
+audit
+expect "altered trusted comment" "pkgs/Lumora/Lumora.ARM64.msi: Invalid Minisign signature"
+
+# A descriptor whose package lines are damaged or incomplete.
+{ printf '1\ntext\nhttp://127.0.0.1:8080/pkgs/Lumora\n'; printf 'package Lumora.Win32.msi 12ab\n'; } \
+  > tree/Lumora/Kestrup/win11-beta.txt
+minisign -S -s key.sec -m tree/Lumora/Kestrup/win11-beta.txt >/dev/null
+audit
+expect "package line without hash" "Lumora/Kestrup/win11-beta.txt: package line of Lumora.Win32.msi has no BLAKE2b-512 of 128 hex digits"
+expect "package not listed" "Lumora/Kestrup/win11-beta.txt: package pkgs/Lumora/Lumora.x64.msi not listed in the descriptor"
 
 minisign -S -s other.sec -m tree/Lumora/Kestrup/win7-beta.txt >/dev/null
 audit
@@ -67,5 +98,5 @@ audit --channel stable
 expect "missing descriptor" "Lumora/Kestrup/win11-stable.txt: descriptor missing for channel stable"
 expect "unsigned package" "pkgs/Lumora/Lumora.Win32.msi: no .minisig beside it"
 
-echo "$((13 - failures)) passed, $failures failed"
+echo "$((18 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
