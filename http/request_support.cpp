@@ -195,6 +195,39 @@ std::string query_raw_headers(HINTERNET request)
     return wembra::wide_to_utf8(text);
 }
 
+bool query_content_length(HINTERNET request, std::uint64_t& length)
+{
+    wchar_t text[32];
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return false;
+    const std::size_t count = size / sizeof(wchar_t);
+    if (count == 0)
+        return false;
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const wchar_t c = text[i];
+        if (c < L'0' || c > L'9' || value > (UINT64_MAX - 9) / 10)
+            return false;
+        value = value * 10 + std::uint64_t(c - L'0');
+    }
+    length = value;
+    return true;
+}
+
+std::string cut_short_text(std::uint64_t received, std::uint64_t announced)
+{
+    return "connection closed after " + std::to_string(received) + " of " + std::to_string(announced) + " bytes";
+}
+
+std::string stall_text(std::uint32_t min_bytes, std::uint32_t window_ms)
+{
+    const std::string window = window_ms % 1000 == 0 ? std::to_string(window_ms / 1000) + " seconds"
+                                                     : std::to_string(window_ms) + " milliseconds";
+    return "less than " + std::to_string(min_bytes) + " bytes transferred in " + window;
+}
+
 DWORD chunked_body_total_length()
 {
     static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
