@@ -86,6 +86,9 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
 {
     if (update_url.empty())
         throw std::invalid_argument("update URL unavailable");
+    // The URL would silently end at the byte: a different URL from the one signed.
+    if (update_url.find('\0') != std::string::npos)
+        throw std::invalid_argument("update URL unavailable: it contains a NUL byte");
     hopline::url package_url(update_url.c_str());
     package_url.path = package_url_path(package_url.path, architecture, language_code);
     const std::string name = package_stem(architecture, language_code);
@@ -103,9 +106,20 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
             throw std::system_error(int(GetLastError()), std::system_category(), "Failed to open file");
         hopline::connection connection(session, package_url.scheme, package_url.host, package_url.port);
         static const char* const accept_types[] = {"application/octet-stream", nullptr};
-        download_signed<unsigned int>(connection, package_url, hopline::header_map(), accept_types, nullptr,
-                                      nullptr, minisign::trusted_keys, minisign::trusted_key_count, package,
-                                      progress);
+        try {
+            download_signed<unsigned int>(connection, package_url, hopline::header_map(), accept_types, nullptr,
+                                          nullptr, minisign::trusted_keys, minisign::trusted_key_count, package,
+                                          progress);
+        } catch (...) {
+            // A failed download leaves the file empty; the empty file goes
+            // too. A leftover that was never touched (the failure came
+            // before the download) stays for the next run to check.
+            const bool empty = package.size() == 0;
+            package.close();
+            if (empty)
+                DeleteFileW(package_path.c_str());  // one that stays is empty all the same
+            throw;
+        }
         package.close();
     }
 

@@ -41,8 +41,9 @@ void read_channel(std::wstring& channel)
 
 }  // namespace
 
-update_client::update_client(bool unattended) : session(user_agent)
+update_client::update_client(bool unattended, progress<unsigned int>* progress) : session(user_agent)
 {
+    session.bound = update_stall_bound;
     read_channel(channel);
     if (channel.empty()) {
         if (unattended)
@@ -59,9 +60,10 @@ update_client::update_client(bool unattended) : session(user_agent)
     static const char* const accept_types[] = {"text/plain", nullptr};
 
     stream::memory_file file;
+    cancel_only<std::uint64_t, unsigned int> cancel(progress);
     download_signed<std::uint64_t>(connection, url, headers, accept_types, nullptr, nullptr,
-                                   minisign::trusted_keys, minisign::trusted_key_count, file, nullptr,
-                                   max_descriptor_size);
+                                   minisign::trusted_keys, minisign::trusted_key_count, file,
+                                   progress ? &cancel : nullptr, max_descriptor_size);
     file.seek(0);
     package_descriptor descriptor;
     read_descriptor(file, descriptor);

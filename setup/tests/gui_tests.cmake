@@ -34,7 +34,9 @@ function(lumora_setup_gui_tests)
   string(MD5 build_hash "setup-e2e:${CMAKE_BINARY_DIR}")
   string(SUBSTRING "${build_hash}" 0 3 port_hex)
   math(EXPR port "24200 + 0x${port_hex}")
-  lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port})
+  # Transfers that stall end after 5 s rather than a minute, so that the
+  # hostile server cases stay quick.
+  lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port} 5000)
   lumora_setup_program(LumoraSetupTest language_table.cpp
     DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server)
   lumora_setup_program(LumoraSetupTwoLanguages tests/language_table_two.cpp
