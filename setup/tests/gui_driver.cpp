@@ -21,7 +21,9 @@
 //                                "SCREENSHOT NAME" and waits for REPORT-dir\NAME.png
 //   sleep MILLISECONDS
 //   wait-exit SECONDS            the process ends: exit code, highest progress
-//                                position seen, whether a message box appeared
+//                                position seen, whether a message box appeared,
+//                                milliseconds since the last click (the driver
+//                                looks every few milliseconds)
 // A command that times out writes "timeout: COMMAND" and ends the driver with 2.
 #include <windows.h>
 #include <commctrl.h>
@@ -43,6 +45,8 @@ HANDLE program = nullptr;
 
 // What sampling has seen so far; sampled every few milliseconds while waiting.
 int highest_progress = -1;
+// When the last click was posted; 0 before any.
+ULONGLONG last_click = 0;
 bool error_box_seen = false;
 
 std::string utf8(const std::wstring& text)
@@ -325,8 +329,10 @@ int run(int argc, wchar_t** argv)
             HWND dialog = find_dialog();
             HWND button = dialog ? GetDlgItem(dialog, id) : nullptr;
             ok = button && PostMessageW(button, BM_CLICK, 0, 0);
-            if (ok)
+            if (ok) {
+                last_click = GetTickCount64();
                 note("clicked", std::to_string(id));
+            }
         } else if (command == L"note-dialog") {
             sample();
             note("dialog-open", find_dialog() ? "yes" : "no");
@@ -346,6 +352,8 @@ int run(int argc, wchar_t** argv)
                 note("exit", std::to_string(int(code)));
                 note("highest-progress", std::to_string(highest_progress));
                 note("error-box-seen", error_box_seen ? "yes" : "no");
+                if (last_click)
+                    note("exit-after-click-ms", std::to_string(GetTickCount64() - last_click));
             }
         } else {
             note("error", "unknown command " + utf8(command));

@@ -52,10 +52,23 @@ function(lumora_setup_gui_tests)
             cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
-            failure_installer_not_startable failure_package_file_blocked)
+            failure_installer_not_startable failure_package_file_blocked failure_descriptor_url_with_nul)
+  # A hostile update server (hostile_test.py): each case names what it does.
+  foreach(hostile IN ITEMS cancel_package_byte_every_4s cancel_package_512_bytes_per_second
+                           cancel_package_endless_body cancel_descriptor_byte_every_4s
+                           cancel_descriptor_signature_before_head stall_before_head package_cut_short
+                           package_huge_length_then_stall descriptor_huge_length_cut_short signature_cut_short)
+    list(APPEND cases hostile_${hostile})
+  endforeach()
   foreach(case IN LISTS cases)
     set(name setup_e2e_${case})
-    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/setup/tests/e2e.py ${case})
+    if(case MATCHES "^hostile_")
+      string(REGEX REPLACE "^hostile_" "" hostile_case ${case})
+      set(script hostile_test.py ${hostile_case})
+    else()
+      set(script e2e.py ${case})
+    endif()
+    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/setup/tests/${script})
     set_tests_properties(${name} PROPERTIES
       LABELS setup TIMEOUT 300
       FIXTURES_REQUIRED "setup_e2e_wine;xvfb"
