@@ -13,14 +13,6 @@ namespace hopline {
 
 namespace {
 
-// A UTF-16 copy of a secret, or a registry value that may be one; the
-// storage is overwritten with zeros before it is released.
-class secret_wstring {
-public:
-    ~secret_wstring() { wembra::secure_zero(text.data(), text.capacity() * sizeof(wchar_t)); }
-    std::wstring text;
-};
-
 void set_proxy_option(HINTERNET request, DWORD option, const char* value)
 {
     wembra::wiping_wstring wide;
@@ -32,9 +24,10 @@ void set_proxy_option(HINTERNET request, DWORD option, const char* value)
 
 void set_proxy_option_from_registry(HINTERNET request, HKEY key, const wchar_t* name, DWORD option)
 {
-    secret_wstring value;
-    if (wembra::reg_query_string(key, name, value.text) == ERROR_SUCCESS)
-        WinHttpSetOption(request, option, value.text.data(), DWORD(value.text.size() + 1));
+    // The value may be the proxy password: it goes only through wiping storage.
+    wembra::wiping_wstring value;
+    if (wembra::reg_query_string(key, name, value) == ERROR_SUCCESS)
+        WinHttpSetOption(request, option, value.data(), DWORD(value.size() + 1));
 }
 
 }  // namespace
