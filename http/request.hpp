@@ -181,7 +181,8 @@ protected:
     // Ends the request with `failure` unless it has already failed: the
     // first failure is the one reported; a later one (WinHTTP follows a
     // secure failure with a request error) never replaces it. Any thread may
-    // call it; closing the handle makes WinHTTP abandon what it is waiting for.
+    // call it. Closing the handle makes Windows abandon a pending read; Wine
+    // lets it run on, and watch() then stops waiting for it.
     void fail(std::exception_ptr failure)
     {
         link->lock();
