@@ -28,6 +28,9 @@ constexpr const char* user_agent = "Brindlex/13.0";
 constexpr const char* report_path_on_server = "/BrindlexSprejem/sprejem/";
 constexpr int mode_stored_report = 0x8181;  // read, open existing, share read, sequential
 constexpr int mode_reply_page = 0x8022;     // write, create always, no sharing, sequential
+// A reply is a short text; a server that sends more is not believed, and
+// its announced length sets nothing aside beyond this.
+constexpr std::uint64_t max_reply_size = 1024 * 1024;
 
 hopline::url make_endpoint()
 {
@@ -114,11 +117,12 @@ std::uint16_t report_sender::post(fenrix::stream::basic_file& body)
         read_content_type_line(line, length, content_type);
     };
     auto on_length = [this](std::uint32_t length) {
-        response_body.seek(length);
-        response_body.truncate();
-        response_body.seek(0);
+        if (length <= max_reply_size)
+            response_body.reserve(length);
     };
     auto on_data = [this](const unsigned char* data, std::uint32_t count) {
+        if (response_body.tell() + count > max_reply_size)
+            throw std::runtime_error("Reply is larger than " + std::to_string(max_reply_size) + " bytes");
         if (response_body.write(data, count) != count)
             throw std::bad_alloc();
     };
@@ -139,12 +143,15 @@ void report_sender::interpret_reply(const std::string& content_type)
 {
     const media_type media = split_content_type(content_type);
     if (!is_plain_text(media)) {
-        save_unexpected_reply();
-        throw std::runtime_error(
-            "Strežnik " + endpoint.host +
-            " je vrnil nepričakovan odgovor. Odgovor je program shranil v datoteko Odgovor.html in ga odprl v "
-            "vašem brskalniku.\nProsimo, preučite odgovor o morebitnih namigih za vzrok napake, poskusite ponovno "
-            "kasneje ali se obrnite na proizvajalca programske opreme.");
+        if (save_unexpected_reply())
+            throw std::runtime_error(
+                "Strežnik " + endpoint.host +
+                " je vrnil nepričakovan odgovor. Odgovor je program shranil v datoteko Odgovor.html in ga odprl v "
+                "vašem brskalniku.\nProsimo, preučite odgovor o morebitnih namigih za vzrok napake, poskusite "
+                "ponovno kasneje ali se obrnite na proizvajalca programske opreme.");
+        throw std::runtime_error("Strežnik " + endpoint.host +
+                                 " je vrnil nepričakovan odgovor.\nProsimo, poskusite ponovno kasneje ali se obrnite "
+                                 "na proizvajalca programske opreme.");
     }
     response_text.clear();
     const char* data = reinterpret_cast<const char*>(response_body.bytes());
@@ -172,19 +179,27 @@ void report_sender::interpret_reply(const std::string& content_type)
     }
 }
 
-void report_sender::save_unexpected_reply()
+bool report_sender::save_unexpected_reply()
 {
     response_path.resize(260);
     const DWORD length = GetTempPathW(260, response_path.data());
-    response_path.resize(length <= 260 ? length : 0);
+    // No temporary folder: a relative name would land in whatever the
+    // current folder is.
+    if (length == 0 || length > 260)
+        return false;
+    response_path.resize(length);
     response_path += L"Odgovor.html";
     fenrix::stream::file page(response_path.c_str(), mode_reply_page);
-    if (page.state == fenrix::stream::ok) {
-        page.write(response_body.bytes(), std::size_t(response_body.size()));
-        page.close();
-    }
+    if (page.state != fenrix::stream::ok)
+        return false;
+    page.write(response_body.bytes(), std::size_t(response_body.size()));
+    const bool written = page.state == fenrix::stream::ok;
+    page.close();
+    if (!written)
+        return false;
     if (reporter().interactive)
         open_with_shell(response_path);
+    return true;
 }
 
 std::uint16_t report_sender::post_file(const std::wstring& path)

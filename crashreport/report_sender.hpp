@@ -43,7 +43,10 @@ public:
 
 private:
     void interpret_reply(const std::string& content_type);
-    void save_unexpected_reply();
+    // True when the reply was written to "Odgovor.html" in the temporary
+    // folder (and, interactively, opened); without a temporary folder
+    // nothing is written anywhere.
+    bool save_unexpected_reply();
 };
 
 // The crash worker's upload of a freshly written report of `kind`.

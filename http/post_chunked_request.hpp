@@ -58,6 +58,8 @@ protected:
         // The head went out (first chunk) or the previous chunk did (next
         // one): exactly one write is outstanding at any time, so the buffer
         // is never refilled while WinHTTP still reads it.
+        if (code == WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE && data)
+            this->count_transferred(*static_cast<const DWORD*>(data));
         if (last_chunk)
             this->receive_response();
         else

@@ -3,10 +3,12 @@
 // threads through status_callback; the response flows out through three
 // callables bound at construction:
 //   on_header(const char* line, std::size_t length)  each raw header line with its CR LF
-//   on_length(std::uint32_t content_length)           once, when a Content-Length is announced
+//   on_length(std::uint32_t content_length)           once, when a Content-Length of 32 bits is announced
 //   on_data(const unsigned char* data, std::uint32_t count)  each body block, in order
 // Any of them may throw; the first failure of a request ends it and is thrown
-// again by send() on the requesting thread.
+// again by send() on the requesting thread. While it waits, that thread ends
+// the request itself when the user cancels or the transfer stalls (see
+// watch()): nothing else would, while WinHTTP waits for a silent server.
 #pragma once
 
 #include <windows.h>
@@ -15,12 +17,14 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
 #include "http/header_map.hpp"
 #include "http/http_error.hpp"
 #include "http/http_handle.hpp"
+#include "http/request_link.hpp"
 #include "http/request_support.hpp"
 #include "http/session.hpp"
 #include "parser/url.hpp"
@@ -36,74 +40,81 @@ public:
     request(const request&) = delete;
     request& operator=(const request&) = delete;
 
-    // A request that was prepared but never completed still has WinHTTP
-    // holding its address: the handle is closed here and the object lives on
-    // until WinHTTP's last notification for it has returned.
+    // A request still open has its handle closed here. No notification runs
+    // this object's code after the destructor; one still to come (WinHTTP
+    // may hold a read on a silent server long after) reaches only the link.
     ~request()
     {
         if (handle)
             release_handle();
-        if (closed)
-            WaitForSingleObject(closed.get(), INFINITE);
+        link->lock();
+        link->owner = nullptr;
+        link->unlock();
+        link->release();
     }
 
     // Sends the prepared request and returns when WinHTTP has closed its
-    // handle; rethrows the first failure raised on the way.
+    // handle, or soon after the request failed; rethrows the first failure
+    // raised on the way.
     void send() { send_request(0); }
 
     // Registered with WinHTTP for the request handle; the context value is
-    // the request object.
+    // the request's link.
     static void CALLBACK status_callback(HINTERNET, DWORD_PTR context, DWORD code, LPVOID data, DWORD length)
     {
         if (!context)
             return;
-        request* self = reinterpret_cast<request*>(context);
-        self->notifications.fetch_add(2);
+        request_link* const link = reinterpret_cast<request_link*>(context);
+        link->notifications.fetch_add(2);
         if (code == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING)
-            self->notifications.fetch_or(closing_seen);
-        // Once a request has failed, nothing more of it reaches the callables.
-        if (code == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING || !self->failed) {
-            try {
-                self->callback(code, data, length);
-            } catch (...) {
-                // The first failure is the one reported; a later one (WinHTTP
-                // follows a secure failure with a request error) never
-                // replaces it.
-                if (!self->failed.exchange(true))
-                    self->error = std::current_exception();
-                self->release_handle();
+            link->notifications.fetch_or(closing_seen);
+        link->lock();
+        // Once a request has failed, nothing more of it reaches the
+        // callables; once it has gone, nothing at all.
+        if (request* const self = static_cast<request*>(link->owner)) {
+            if (code == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING || !self->failed) {
+                try {
+                    self->callback(code, data, length);
+                } catch (...) {
+                    self->fail(std::current_exception());
+                }
             }
         }
+        link->unlock();
         // WinHTTP may deliver the handle-closing notification while another
         // notification of the request is still running (a read that
         // completes inside WinHttpReadData, say). `closed` is signalled by
-        // whichever of them returns last, and nothing touches the object
-        // after that.
-        const HANDLE event = self->closed.get();
-        if (self->notifications.fetch_sub(2) == (2 | closing_seen))
-            SetEvent(event);
+        // whichever of them returns last, which also lets go of WinHTTP's
+        // hold on the link.
+        if (link->notifications.fetch_sub(2) == (2 | closing_seen))
+            link->closing_done();
     }
 
+    request_link* const link = new request_link;
     std::uint16_t status = 0;
     hopline::connection* connection;
     wembra::http handle;
-    unsigned char buffer[8192] = {};
+    unsigned char (&buffer)[request_link::buffer_size] = link->buffer;
+    // Written under the link's lock.
     std::exception_ptr error;
-    // Manual-reset; set once the handle has closed and no notification of
-    // the request is running any more.
-    wembra::kernel_handle closed;
+    wembra::kernel_handle& closed = link->closed;
     OnHeader& on_header;
     OnLength& on_length;
     OnData& on_data;
     fenrix::progress<T>* progress;
     T content_length = 0;
     T received = 0;
+    // The Content-Length in full, and the body bytes that have arrived.
+    bool length_announced = false;
+    std::uint64_t announced_length = 0;
+    std::uint64_t body_received = 0;
 
 protected:
     request(hopline::connection& connection, OnHeader& on_header, OnLength& on_length, OnData& on_data,
             fenrix::progress<T>* progress)
         : connection(&connection), on_header(on_header), on_length(on_length), on_data(on_data), progress(progress)
     {
+        link->owner = this;
     }
 
     void prepare(const wchar_t* verb, const url& target, const header_map& headers, const char* const* accept_types,
@@ -149,7 +160,7 @@ protected:
     void send_request(DWORD total_length)
     {
         while (!WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                   total_length, reinterpret_cast<DWORD_PTR>(this))) {
+                                   total_length, reinterpret_cast<DWORD_PTR>(link))) {
             const DWORD code = GetLastError();
             if (code == ERROR_WINHTTP_RESEND_REQUEST)
                 continue;
@@ -159,10 +170,30 @@ protected:
             WaitForSingleObject(closed.get(), INFINITE);
             throw wembra::http_error(code, "WinHttpSendRequest failed");
         }
-        WaitForSingleObject(closed.get(), INFINITE);
-        if (error)
-            std::rethrow_exception(error);
+        watch();
+        link->lock();
+        const std::exception_ptr failure = error;
+        link->unlock();
+        if (failure)
+            std::rethrow_exception(failure);
     }
+
+    // Ends the request with `failure` unless it has already failed: the
+    // first failure is the one reported; a later one (WinHTTP follows a
+    // secure failure with a request error) never replaces it. Any thread may
+    // call it. Closing the handle makes Windows abandon a pending read; Wine
+    // lets it run on, and watch() then stops waiting for it.
+    void fail(std::exception_ptr failure)
+    {
+        link->lock();
+        if (!failed.exchange(true))
+            error = std::move(failure);
+        link->unlock();
+        release_handle();
+    }
+
+    // Counts bytes moved in either direction for the stall bound.
+    void count_transferred(std::uint64_t count) { transferred.fetch_add(count); }
 
     void poll_cancel()
     {
@@ -188,6 +219,51 @@ protected:
 
 private:
     static constexpr unsigned closing_seen = 1;
+    // How often the waiting thread looks at the cancel flag and the clock;
+    // a Cancel click takes effect within this time.
+    static constexpr DWORD watch_interval_ms = 50;
+    // How long a failed request waits for WinHTTP to close its handle before
+    // it leaves the rest to the link: Wine, unlike Windows, lets a pending
+    // read run on after the handle has been closed.
+    static constexpr DWORD abandon_after_ms = 200;
+
+    // Waits for `closed`, or for a little while after a failure. Meanwhile:
+    // a cancel ends the request at once, and so does a window of the
+    // session's stall bound in which fewer bytes than its minimum moved (the
+    // first window starts with the send).
+    void watch()
+    {
+        const stall_bound bound = connection->session->bound;
+        DWORD window_start = GetTickCount();
+        std::uint64_t moved_before = transferred.load();
+        bool failure_seen = false;
+        DWORD failure_time = 0;
+        while (WaitForSingleObject(closed.get(), watch_interval_ms) == WAIT_TIMEOUT) {
+            if (failed) {
+                if (!failure_seen) {
+                    failure_seen = true;
+                    failure_time = GetTickCount();
+                } else if (GetTickCount() - failure_time >= abandon_after_ms) {
+                    return;
+                }
+                continue;
+            }
+            if (progress && progress->cancel()) {
+                fail(std::make_exception_ptr(fenrix::user_cancelled("operation cancelled")));
+                continue;
+            }
+            const DWORD now = GetTickCount();
+            if (now - window_start < bound.window_ms)
+                continue;
+            const std::uint64_t moved = transferred.load();
+            if (moved - moved_before < bound.min_bytes) {
+                fail(std::make_exception_ptr(std::runtime_error(stall_text(bound.min_bytes, bound.window_ms))));
+                continue;
+            }
+            window_start = now;
+            moved_before = moved;
+        }
+    }
 
     // Event, status callback and context value: from here on every close of
     // the handle ends in a signal of `closed`. A failure closes the handle at
@@ -208,13 +284,14 @@ private:
         }
         // The context is given now rather than only by WinHttpSendRequest, so
         // that closing a request that was never sent is reported back too.
-        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
+        closed = std::move(event);
+        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(link);
         if (!WinHttpSetOption(handle.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
             const DWORD code = GetLastError();
             release_handle();
             throw wembra::http_error(code, "WinHttpSetOption(WINHTTP_OPTION_CONTEXT_VALUE) failed");
         }
-        closed = std::move(event);
+        link->hold();
     }
 
     void headers_available()
@@ -228,14 +305,19 @@ private:
             on_header(head.data() + position, end - position);
             position = end;
         }
-        DWORD length = 0;
-        DWORD size = sizeof length;
-        if (WinHttpQueryHeaders(handle.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                                WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
-            on_length(std::uint32_t(length));
-            if (progress) {
-                content_length = length;
-                progress->set_range(0, length);
+        count_transferred(head.size());
+        std::uint64_t length = 0;
+        if (query_content_length(handle.get(), length)) {
+            length_announced = true;
+            announced_length = length;
+            // Callables and progress take 32-bit lengths; a larger
+            // announcement is still held against what arrives.
+            if (length <= std::numeric_limits<std::uint32_t>::max()) {
+                on_length(std::uint32_t(length));
+                if (progress) {
+                    content_length = T(length);
+                    progress->set_range(0, T(length));
+                }
             }
         }
         poll_cancel();
@@ -245,18 +327,25 @@ private:
     void read_complete(DWORD count)
     {
         if (count == 0) {
+            // WinHTTP ends the body when the connection closes, also short
+            // of its announced length: that is a broken transfer, not a body.
+            if (length_announced && body_received < announced_length)
+                throw std::runtime_error(cut_short_text(body_received, announced_length));
             release_handle();
             return;
         }
+        body_received += count;
+        count_transferred(count);
         // The next read fills the same buffer, so it starts only after
-        // on_data has taken this block.
+        // on_data has taken this block; the counts are brought up to date
+        // first, since its completion may run at once on another thread.
         on_data(static_cast<const unsigned char*>(buffer), std::uint32_t(count));
-        poll_cancel();
-        read_next();
         if (progress && content_length != 0) {
             received += count;
             progress->set(received);
         }
+        poll_cancel();
+        read_next();
     }
 
     void read_next()
@@ -265,11 +354,11 @@ private:
             throw wembra::http_error("WinHttpReadData failed");
     }
 
-    // Twice the number of notifications running, plus closing_seen once the
-    // handle-closing notification has arrived.
-    std::atomic<unsigned> notifications{0};
     // Set by the first failure, which alone is stored in `error`.
     std::atomic<bool> failed{false};
+    // Head and body bytes received, body bytes sent: what the stall bound
+    // looks at from the waiting thread.
+    std::atomic<std::uint64_t> transferred{0};
 };
 
 }  // namespace hopline

@@ -13,14 +13,6 @@ namespace hopline {
 
 namespace {
 
-// A UTF-16 copy of a secret, or a registry value that may be one; the
-// storage is overwritten with zeros before it is released.
-class secret_wstring {
-public:
-    ~secret_wstring() { wembra::secure_zero(text.data(), text.capacity() * sizeof(wchar_t)); }
-    std::wstring text;
-};
-
 void set_proxy_option(HINTERNET request, DWORD option, const char* value)
 {
     wembra::wiping_wstring wide;
@@ -32,9 +24,10 @@ void set_proxy_option(HINTERNET request, DWORD option, const char* value)
 
 void set_proxy_option_from_registry(HINTERNET request, HKEY key, const wchar_t* name, DWORD option)
 {
-    secret_wstring value;
-    if (wembra::reg_query_string(key, name, value.text) == ERROR_SUCCESS)
-        WinHttpSetOption(request, option, value.text.data(), DWORD(value.text.size() + 1));
+    // The value may be the proxy password: it goes only through wiping storage.
+    wembra::wiping_wstring value;
+    if (wembra::reg_query_string(key, name, value) == ERROR_SUCCESS)
+        WinHttpSetOption(request, option, value.data(), DWORD(value.size() + 1));
 }
 
 }  // namespace
@@ -193,6 +186,39 @@ std::string query_raw_headers(HINTERNET request)
         throw wembra::http_error("WinHttpQueryHeaders(WINHTTP_QUERY_RAW_HEADERS) failed");
     text.resize(size / 2);
     return wembra::wide_to_utf8(text);
+}
+
+bool query_content_length(HINTERNET request, std::uint64_t& length)
+{
+    wchar_t text[32];
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return false;
+    const std::size_t count = size / sizeof(wchar_t);
+    if (count == 0)
+        return false;
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const wchar_t c = text[i];
+        if (c < L'0' || c > L'9' || value > (UINT64_MAX - 9) / 10)
+            return false;
+        value = value * 10 + std::uint64_t(c - L'0');
+    }
+    length = value;
+    return true;
+}
+
+std::string cut_short_text(std::uint64_t received, std::uint64_t announced)
+{
+    return "connection closed after " + std::to_string(received) + " of " + std::to_string(announced) + " bytes";
+}
+
+std::string stall_text(std::uint32_t min_bytes, std::uint32_t window_ms)
+{
+    const std::string window = window_ms % 1000 == 0 ? std::to_string(window_ms / 1000) + " seconds"
+                                                     : std::to_string(window_ms) + " milliseconds";
+    return "less than " + std::to_string(min_bytes) + " bytes transferred in " + window;
 }
 
 DWORD chunked_body_total_length()

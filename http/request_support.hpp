@@ -52,6 +52,17 @@ std::string query_raw_headers(HINTERNET request);
 // announced; the Content-Length header it adds is overridden by
 // Transfer-Encoding: chunked at the server.
 DWORD chunked_body_total_length();
+
+// The Content-Length of the response as the server wrote it, in full 64 bits
+// (WinHTTP's numeric query stops at 32). False when there is none, or when
+// it is not a plain decimal number that fits.
+bool query_content_length(HINTERNET request, std::uint64_t& length);
+
+// "connection closed after 128000 of 300000 bytes"
+std::string cut_short_text(std::uint64_t received, std::uint64_t announced);
+
+// "less than 1024 bytes transferred in 60 seconds"
+std::string stall_text(std::uint32_t min_bytes, std::uint32_t window_ms);
 std::uint16_t query_status_code(HINTERNET request);
 
 }  // namespace hopline

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "http/http_handle.hpp"
+#include "http/stall_bound.hpp"
 
 namespace hopline {
 
@@ -19,6 +20,9 @@ public:
 
     std::string user_agent;
     wembra::http handle;
+    // What every request of the session must move to be left running; a
+    // caller may ask for a shorter window before it sends.
+    stall_bound bound = default_stall_bound;
 };
 
 // Must not outlive its session; WinHttpConnect does not contact the server,

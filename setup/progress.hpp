@@ -3,6 +3,7 @@
 // poll cancel(); a true answer makes them throw user_cancelled.
 #pragma once
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -73,7 +74,12 @@ public:
         // A value below start wraps around in T, as unsigned arithmetic does.
         const double ratio = double(T(value - start)) / double(size);
         const T width = section_start <= section_end ? T(section_end - section_start) : T(0);
-        outer->set(T(section_start + T(ratio * double(width))));
+        // A value beyond end (or wrapped below start) maps beyond the
+        // section; where that is more than T holds, it reports T's largest
+        // value (converting such a double back to T is undefined).
+        const double position = double(section_start) + ratio * double(width);
+        constexpr T largest = std::numeric_limits<T>::max();
+        outer->set(position < double(largest) ? T(position) : largest);
     }
 
     bool cancel() override { return outer && outer->cancel(); }
@@ -85,6 +91,18 @@ public:
     T global_end;
     T section_start = 1;
     T section_end = 0;
+};
+
+// Passes on only the outer object's cancel, for an operation whose progress
+// is not shown (and may count in another unit) but must stop when the user
+// cancels.
+template <class T, class Outer>
+class cancel_only : public progress<T> {
+public:
+    explicit cancel_only(progress<Outer>* outer) : outer(outer) {}
+    bool cancel() override { return outer && outer->cancel(); }
+
+    progress<Outer>* outer;
 };
 
 }  // namespace fenrix

@@ -97,21 +97,33 @@ const public_key& select_key(const signature& sig, const public_key* keys, std::
     return *key;
 }
 
+namespace {
+
+// A digest from a failed step would be compared as if it were the
+// content's: every step's result counts.
+void check_hash_step(int result, const char* step)
+{
+    if (result != 0)
+        throw std::runtime_error(std::string("BLAKE2b ") + step + " failed");
+}
+
+}  // namespace
+
 content_hash::content_hash()
 {
     ensure_sodium();
-    crypto_generichash_init(&state, nullptr, 0, crypto_generichash_BYTES_MAX);
+    check_hash_step(crypto_generichash_init(&state, nullptr, 0, crypto_generichash_BYTES_MAX), "init");
 }
 
 void content_hash::update(const void* data, std::size_t size)
 {
-    crypto_generichash_update(&state, static_cast<const unsigned char*>(data), size);
+    check_hash_step(crypto_generichash_update(&state, static_cast<const unsigned char*>(data), size), "update");
 }
 
 content_digest content_hash::finish()
 {
     content_digest digest;
-    crypto_generichash_final(&state, digest.data(), digest.size());
+    check_hash_step(crypto_generichash_final(&state, digest.data(), digest.size()), "final");
     return digest;
 }
 

@@ -89,6 +89,9 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
 {
     if (update_url.empty())
         throw std::invalid_argument("update URL unavailable");
+    // The URL would silently end at the byte: a different URL from the one signed.
+    if (update_url.find('\0') != std::string::npos)
+        throw std::invalid_argument("update URL unavailable: it contains a NUL byte");
     hopline::url package_url(update_url.c_str());
     package_url.path = package_url_path(package_url.path, architecture, language_code);
     const std::string name = package_stem(architecture, language_code);
@@ -107,10 +110,21 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
         hopline::connection connection(session, package_url.scheme, package_url.host, package_url.port);
         static const char* const accept_types[] = {"application/octet-stream", nullptr};
         std::optional<signature_freshness> freshness = freshness_for(package_url.path, descriptor_packages);
-        download_signed<unsigned int>(connection, package_url, hopline::header_map(), accept_types, nullptr,
-                                      nullptr, minisign::trusted_keys, minisign::trusted_key_count, package,
-                                      progress, std::numeric_limits<std::uint64_t>::max(),
-                                      freshness ? &*freshness : nullptr);
+        try {
+            download_signed<unsigned int>(connection, package_url, hopline::header_map(), accept_types, nullptr,
+                                          nullptr, minisign::trusted_keys, minisign::trusted_key_count, package,
+                                          progress, std::numeric_limits<std::uint64_t>::max(),
+                                          freshness ? &*freshness : nullptr);
+        } catch (...) {
+            // A failed download leaves the file empty; the empty file goes
+            // too. A leftover that was never touched (the failure came
+            // before the download) stays for the next run to check.
+            const bool empty = package.size() == 0;
+            package.close();
+            if (empty)
+                DeleteFileW(package_path.c_str());  // one that stays is empty all the same
+            throw;
+        }
         package.close();
     }
 

@@ -5,6 +5,11 @@
 //
 // Progress runs over 0 to 1000: the signature takes 0 to 100, the content
 // (its check or its download) 100 to 1000.
+//
+// A download that fails, is cancelled or does not verify leaves the stream
+// empty: none of it was verified, and a hostile server may send without end.
+// A failure before the download (the signature, the check of what was
+// there) leaves the stream as it was.
 #pragma once
 
 #include <cstdint>
@@ -32,16 +37,36 @@ namespace signed_download_detail {
 
 inline constexpr std::size_t block_size = 8192;
 
+template <class Undo>
+void undo_quietly(Undo& undo) noexcept
+{
+    try {
+        undo();
+    } catch (const std::exception&) {
+        // The failure being reported says more than one of its clean-up.
+    }
+}
+
 // Runs one phase; anything but a cancellation leaves it as `phase` with the
 // cause nested, so the user reads e.g. "Failed to load content: 404".
 template <class F>
 void in_phase(const char* phase, F&& body)
 {
+    in_phase(phase, body, [] {});
+}
+
+// The same, with `undo` run first on any failure or cancellation. When undo
+// fails too, the phase's own failure is still the one reported.
+template <class F, class Undo>
+void in_phase(const char* phase, F&& body, Undo&& undo)
+{
     try {
         body();
     } catch (const user_cancelled&) {
+        undo_quietly(undo);
         throw;
     } catch (...) {
+        undo_quietly(undo);
         std::throw_with_nested(std::runtime_error(phase));
     }
 }
@@ -60,6 +85,23 @@ inline void check_status(std::uint16_t status)
 struct no_header {
     void operator()(const char*, std::size_t) const {}
 };
+
+// An announced length is only the server's word: nothing is set aside for
+// it, and what arrives is bounded block by block instead.
+struct no_length {
+    void operator()(std::uint32_t) const {}
+};
+
+// Ends `file` at `size`. A file that kept stale bytes beyond the ones
+// written would be verified over one content and handed on with another.
+inline void cut_at(stream::basic_file& file, std::uint64_t size)
+{
+    if (file.seek(std::int64_t(size)) != size || file.state != stream::ok)
+        throw std::system_error(stream::last_os_error(), std::system_category(), "seek failed");
+    file.truncate();
+    if (file.state != stream::ok)
+        throw std::system_error(stream::last_os_error(), std::system_category(), "truncation failed");
+}
 
 }  // namespace signed_download_detail
 
@@ -86,9 +128,10 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
         static const char* const text_plain[] = {"text/plain", nullptr};
         detail::no_header on_header;
         auto on_length = [&](std::uint32_t length) {
-            if (length > minisign::max_signature_file_size)
-                detail::throw_too_large("Minisign signature file", minisign::max_signature_file_size);
-            signature_file.reserve(length);
+            // A larger announcement fails with the first block beyond the
+            // bound, or names the cut when the body ends first.
+            if (length <= minisign::max_signature_file_size)
+                signature_file.reserve(length);
         };
         auto on_data = [&](const unsigned char* data, std::uint32_t count) {
             if (signature_file.size() + count > minisign::max_signature_file_size)
@@ -136,19 +179,13 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
     }
 
     minisign::content_hash hash;
+    std::uint64_t written = 0;
     detail::in_phase("Failed to load content", [&] {
-        output.seek(0);
+        // What was there did not verify: the file now holds only what
+        // arrives, and grows with it.
+        detail::cut_at(output, 0);
         detail::no_header on_header;
-        auto on_length = [&](std::uint32_t length) {
-            if (length > max_content_size)
-                detail::throw_too_large("Content", max_content_size);
-            // The file takes its final size at once; stale bytes of a longer
-            // leftover never survive.
-            output.seek(length);
-            output.truncate();
-            output.seek(0);
-        };
-        std::uint64_t written = 0;
+        detail::no_length on_length;
         auto on_data = [&](const unsigned char* data, std::uint32_t count) {
             written += count;
             if (written > max_content_size)
@@ -158,19 +195,27 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
                 throw std::system_error(stream::last_os_error(), std::system_category());
             hash.update(data, count);
         };
-        hopline::get_request<detail::no_header, decltype(on_length), decltype(on_data), T> request(
+        hopline::get_request<detail::no_header, detail::no_length, decltype(on_data), T> request(
             connection, url, headers, accept_types, proxy_user, proxy_password, on_header, on_length, on_data,
             &global);
         request.send();
         detail::check_status(request.status);
-    });
+    }, [&] { detail::cut_at(output, 0); });
 
-    output.truncate();
     const minisign::content_digest digest = hash.finish();
-    if (!minisign::verify(sig, key, digest))
+    if (!minisign::verify(sig, key, digest)) {
+        detail::cut_at(output, 0);
         throw std::runtime_error("Invalid Minisign signature");
-    if (freshness)
-        freshness->accept(digest);
+    }
+    if (freshness) {
+        // A signed file refused as stale or as another's is of no use either.
+        try {
+            freshness->accept(digest);
+        } catch (...) {
+            detail::cut_at(output, 0);
+            throw;
+        }
+    }
 }
 
 }  // namespace fenrix

@@ -44,8 +44,9 @@ void read_channel(std::wstring& channel)
 
 }  // namespace
 
-update_client::update_client(bool unattended) : session(user_agent)
+update_client::update_client(bool unattended, progress<unsigned int>* progress) : session(user_agent)
 {
+    session.bound = update_stall_bound;
     read_channel(channel);
     if (channel.empty()) {
         if (unattended)
@@ -63,9 +64,11 @@ update_client::update_client(bool unattended) : session(user_agent)
 
     stream::memory_file file;
     std::optional<signature_freshness> freshness = freshness_for(path);
+    cancel_only<std::uint64_t, unsigned int> cancel(progress);
     download_signed<std::uint64_t>(connection, url, headers, accept_types, nullptr, nullptr,
-                                   minisign::trusted_keys, minisign::trusted_key_count, file, nullptr,
-                                   max_descriptor_size, freshness ? &*freshness : nullptr);
+                                   minisign::trusted_keys, minisign::trusted_key_count, file,
+                                   progress ? &cancel : nullptr, max_descriptor_size,
+                                   freshness ? &*freshness : nullptr);
     file.seek(0);
     package_descriptor descriptor;
     read_descriptor(file, descriptor);

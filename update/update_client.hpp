@@ -19,8 +19,10 @@ public:
     // signature from the update server, verifies and reads it. Throws on any
     // failure of the session or the download. In unattended mode an empty
     // channel value means "no updates": nothing is fetched and update_url
-    // stays empty.
-    explicit update_client(bool unattended);
+    // stays empty. `progress` (may be null) is asked only whether to cancel:
+    // the descriptor's transfer shows no progress, but a user who cancels
+    // must not wait for it.
+    explicit update_client(bool unattended, progress<unsigned int>* progress = nullptr);
 
     // Downloads (or reuses) the package for `architecture` and
     // `language_code` and starts the Windows Installer on it.

@@ -6,9 +6,15 @@
 
 #include <cstdint>
 
+#include "http/stall_bound.hpp"
+
 namespace fenrix {
 
 extern const char update_server_host[];
 extern const std::uint16_t update_server_port;
+
+// The stall bound of the client's transfers: the shipped default, or a
+// shorter window in test builds, which must not wait a minute per case.
+extern const hopline::stall_bound update_stall_bound;
 
 }  // namespace fenrix

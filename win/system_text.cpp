@@ -7,7 +7,10 @@
 
 namespace wembra {
 
-DWORD expand_environment_strings(const wchar_t* text, std::wstring& out)
+namespace {
+
+template <class String>
+DWORD expand_into_string(const wchar_t* text, String& out)
 {
     DWORD size = DWORD(wcslen(text) + 256);
     for (;;) {
@@ -26,15 +29,13 @@ DWORD expand_environment_strings(const wchar_t* text, std::wstring& out)
     }
 }
 
-namespace {
-
 bool is_string_type(DWORD type)
 {
     return type == REG_SZ || type == REG_MULTI_SZ;
 }
 
 // Drops the one terminating zero a string value usually carries.
-void drop_terminator(std::wstring& text)
+void drop_terminator(wiping_wstring& text)
 {
     if (text.size() > 1 && text.back() == L'\0')
         text.pop_back();
@@ -42,14 +43,30 @@ void drop_terminator(std::wstring& text)
         text.clear();
 }
 
-LONG expand_into(const wchar_t* raw, std::wstring& out)
+LONG expand_into(const wchar_t* raw, wiping_wstring& out)
 {
-    return expand_environment_strings(raw, out) ? ERROR_SUCCESS : LONG(GetLastError());
+    return expand_into_string(raw, out) ? ERROR_SUCCESS : LONG(GetLastError());
 }
 
 }  // namespace
 
+DWORD expand_environment_strings(const wchar_t* text, std::wstring& out)
+{
+    return expand_into_string(text, out);
+}
+
 LONG reg_query_string(HKEY key, const wchar_t* value_name, std::wstring& out)
+{
+    wiping_wstring text;
+    const LONG status = reg_query_string(key, value_name, text);
+    if (status == ERROR_SUCCESS)
+        out.assign(text.data(), text.size());
+    return status;
+}
+
+// Every buffer the value passes through wipes itself when it is released:
+// the values may be secrets (the proxy password).
+LONG reg_query_string(HKEY key, const wchar_t* value_name, wiping_wstring& out)
 {
     wchar_t buffer[512 + 1];
     // Values may be secrets (the proxy password): leave no copy on the stack.
@@ -77,7 +94,7 @@ LONG reg_query_string(HKEY key, const wchar_t* value_name, std::wstring& out)
         return status;
 
     if (is_string_type(type)) {
-        std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+        wiping_wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
         DWORD size = bytes;
         status = RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
         if (status == ERROR_SUCCESS) {
@@ -92,7 +109,7 @@ LONG reg_query_string(HKEY key, const wchar_t* value_name, std::wstring& out)
         return status;
     }
     if (type == REG_EXPAND_SZ) {
-        std::vector<wchar_t> raw(bytes / sizeof(wchar_t) + 2, L'\0');
+        std::vector<wchar_t, wiping_allocator<wchar_t>> raw(bytes / sizeof(wchar_t) + 2, L'\0');
         DWORD size = bytes;
         status = RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(raw.data()), &size);
         if (status != ERROR_SUCCESS)

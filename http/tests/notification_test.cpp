@@ -29,7 +29,7 @@ protected:
 
     void deliver(DWORD code, void* data = nullptr, DWORD length = 0, DWORD_PTR context = 0)
     {
-        get::status_callback(request->handle.get(), context ? context : reinterpret_cast<DWORD_PTR>(request.get()),
+        get::status_callback(request->handle.get(), context ? context : reinterpret_cast<DWORD_PTR>(request->link),
                              code, data, length);
     }
 

@@ -34,7 +34,9 @@ function(lumora_setup_gui_tests)
   string(MD5 build_hash "setup-e2e:${CMAKE_BINARY_DIR}")
   string(SUBSTRING "${build_hash}" 0 3 port_hex)
   math(EXPR port "24200 + 0x${port_hex}")
-  lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port})
+  # Transfers that stall end after 5 s rather than a minute, so that the
+  # hostile server cases stay quick.
+  lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port} 5000)
   # As shipped by default, and a build with the signature freshness checks
   # and a floor of 1500000000 (2017-07-14); only linking differs.
   lumora_signature_policy(lumora_setup_test_policy_off OFF 0)
@@ -56,7 +58,7 @@ function(lumora_setup_gui_tests)
             cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
-            failure_installer_not_startable failure_package_file_blocked
+            failure_installer_not_startable failure_package_file_blocked failure_descriptor_url_with_nul
             fresh_replayed_descriptor fresh_signed_before_floor fresh_swapped_package_signature
             fresh_other_channel_descriptor fresh_package_not_matching_descriptor fresh_altered_trusted_comment
             fresh_custom_comments)
@@ -64,6 +66,12 @@ function(lumora_setup_gui_tests)
   set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_PROGRAM_FRESH=$<TARGET_FILE:LumoraSetupFresh>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
   lumora_setup_e2e_tests(setup_e2e_ e2e.py setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}"
     ${CMAKE_BINARY_DIR}/setup-e2e ${cases})
+  # A hostile update server (hostile_test.py): each case names what it does.
+  lumora_setup_e2e_tests(setup_e2e_hostile_ hostile_test.py setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}"
+    ${CMAKE_BINARY_DIR}/setup-e2e
+    cancel_package_byte_every_4s cancel_package_512_bytes_per_second cancel_package_endless_body
+    cancel_descriptor_byte_every_4s cancel_descriptor_signature_before_head stall_before_head
+    package_cut_short package_huge_length_then_stall descriptor_huge_length_cut_short signature_cut_short)
   lumora_setup_wow64_e2e_tests("${e2e_environment}")
 endfunction()
 

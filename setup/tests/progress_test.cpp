@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -63,6 +64,31 @@ TYPED_TEST(GlobalProgress, DoesNotClampBeyondTheRange)
     p.set_range(0, 10);
     p.set(20);
     EXPECT_EQ(outer.values, (std::vector<TypeParam>{200}));
+}
+
+TYPED_TEST(GlobalProgress, PositionBeyondWhatTHoldsReportsTheLargestValue)
+{
+    recorder<TypeParam> outer;
+    fenrix::global_progress<TypeParam> p(&outer, 0, 1000);
+    p.set_section(100, 1000);
+    p.set_range(10, 11);
+    p.set(0);  // below start: wraps to the largest difference, times 900
+    p.set(11);
+    EXPECT_EQ(outer.values, (std::vector<TypeParam>{std::numeric_limits<TypeParam>::max(), 1000}));
+}
+
+TYPED_TEST(GlobalProgress, CancelOnlyPassesOnTheOuterCancelAndNothingElse)
+{
+    recorder<unsigned int> outer;
+    fenrix::cancel_only<TypeParam, unsigned int> p(&outer);
+    p.set_range(0, 10);
+    p.set(5);
+    EXPECT_FALSE(p.cancel());
+    outer.stop = true;
+    EXPECT_TRUE(p.cancel());
+    EXPECT_TRUE(outer.values.empty());
+    EXPECT_TRUE(outer.ranges.empty());
+    EXPECT_FALSE((fenrix::cancel_only<TypeParam, unsigned int>(nullptr).cancel()));
 }
 
 TYPED_TEST(GlobalProgress, NullOuterAcceptsEverythingAndNeverCancels)

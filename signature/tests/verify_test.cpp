@@ -45,6 +45,21 @@ TEST_F(verify_content, hash_fed_in_blocks_equals_whole)
     EXPECT_TRUE(verify(sig, key, hash.finish()));
 }
 
+TEST_F(verify_content, a_hash_step_that_fails_is_an_error_not_a_digest)
+{
+    // The hash refuses to finish twice; its result must not pass for a
+    // digest of the content.
+    content_hash hash;
+    hash.update(content.data(), content.size());
+    EXPECT_TRUE(verify(sig, key, hash.finish()));
+    try {
+        hash.finish();
+        FAIL() << "a second finish gave a digest";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "BLAKE2b final failed");
+    }
+}
+
 TEST(verify, empty_content_signature_verifies_empty_hash)
 {
     const signature sig = parse_text(read_test_file("empty.bin.minisig"));

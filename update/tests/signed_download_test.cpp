@@ -226,6 +226,57 @@ TEST_F(leftover_file, longer_leftover_is_cut_without_announced_length)
     EXPECT_EQ(on_disk(), good);
 }
 
+struct failure_case {
+    const char* name;
+    const char* path;
+    const char* error;
+    bool leftover_kept;  // else the file is left empty
+};
+
+class failed_download : public leftover_file, public ::testing::WithParamInterface<failure_case> {};
+
+// A download that went wrong leaves nothing unverified behind; a failure
+// before it (the signature) leaves the leftover for the next run to check.
+TEST_P(failed_download, leaves_the_file_empty_once_the_download_began)
+{
+    const failure_case& c = GetParam();
+    const std::string leftover(300000, 'x');
+    leave(leftover);
+    EXPECT_EQ(download(c.path, file), c.error);
+    EXPECT_EQ(file.size(), c.leftover_kept ? leftover.size() : 0u);
+    if (c.leftover_kept) {
+        EXPECT_EQ(on_disk(), leftover);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(server, failed_download, ::testing::Values(
+    failure_case{"content_404", "/dl/nocontent.bin", "Failed to load content: 404", false},
+    failure_case{"content_that_does_not_verify", "/dl/flipped.bin", "Invalid Minisign signature", false},
+    failure_case{"signature_404", "/dl/nosig.bin", "Failed to load Minisign signature: 404", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(signed_download, cancel_during_the_transfer_leaves_the_stream_empty)
+{
+    recording_progress progress;
+    progress.cancel_in_content = true;
+    stream::memory_file output;
+    EXPECT_EQ(download("/dl/big.bin", output, &progress), "operation cancelled");
+    EXPECT_EQ(output.size(), 0u);
+}
+
+// A stream that cannot be cut must not be handed on: stale bytes would stay
+// behind the verified ones.
+TEST_F(signed_download, a_failed_truncation_is_an_error)
+{
+    class uncuttable : public stream::memory_file {
+    public:
+        void truncate() override { state = stream::fail; }
+    } output;
+    const std::string stale(300000, 'x');
+    output.write(stale.data(), stale.size());
+    EXPECT_THAT(download("/dl/good.bin", output), ::testing::StartsWith("Failed to load content: truncation failed"));
+}
+
 TEST_F(leftover_file, empty_file_of_empty_signature_is_accepted_without_download)
 {
     leave("");

@@ -113,6 +113,34 @@ TEST(update_client, without_freshness_checks_nothing_changes)
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, accepted_signatures_key, 0, KEY_READ, key.out()), ERROR_SUCCESS);
 }
 
+TEST(update_client, the_descriptor_transfer_sees_the_cancel_flag)
+{
+    struct cancelled : progress<unsigned int> {
+        bool cancel() override { return true; }
+    } progress;
+    const std::uint64_t position = log_position();
+    EXPECT_THROW(update_client(false, &progress), user_cancelled);
+    // Cancelled before or during the signature's transfer: no descriptor.
+    const std::vector<std::string> requests = requests_since(position);
+    for (const std::string& request : requests)
+        EXPECT_EQ(request.find(".txt "), std::string::npos) << request;
+}
+
+TEST(update_client, update_url_with_a_nul_byte_is_refused_before_anything_is_fetched)
+{
+    update_client client(false);
+    static const char url[] = "http://127.0.0.1/Lumora/packages\0.evil.example/";
+    client.update_url = std::string(url, sizeof url - 1);
+    const std::uint64_t position = log_position();
+    try {
+        client.download_and_launch(true, nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "update URL unavailable: it contains a NUL byte");
+    }
+    EXPECT_THAT(requests_since(position), IsEmpty());
+}
+
 // The child process update_probe.exe, run with a Windows version that Wine's
 // per-program setting makes it see; prints os_name and the descriptor text.
 std::string run_probe(const wchar_t* wine_version)

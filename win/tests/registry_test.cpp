@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "win/handle.hpp"
 #include "win/system_text.hpp"
+#include "win/wiping_allocator.hpp"
 
 namespace {
 using wembra::reg_query_string;
@@ -134,5 +136,70 @@ TEST(FormatMessage, SystemTableAndFailure)
               0u);
     EXPECT_EQ(untouched, L"unchanged");
 }
+
+}  // namespace
+
+namespace {
+
+std::vector<std::size_t>* wiped_blocks = nullptr;
+
+void note_wipe(const void*, std::size_t bytes)
+{
+    if (wiped_blocks)
+        wiped_blocks->push_back(bytes);
+}
+
+struct secret_case {
+    const char* name;
+    std::wstring raw;
+    std::size_t wiped_during_read;  // at least: copies released inside the read
+};
+
+class SecretValue : public Registry, public ::testing::WithParamInterface<secret_case> {
+protected:
+    void SetUp() override
+    {
+        Registry::SetUp();
+        SetEnvironmentVariableW(L"LUMORA_SECRET_PART", std::wstring(400, L's').c_str());
+        wiped_blocks = &wiped;
+        wembra::wipe_observer = note_wipe;
+    }
+    void TearDown() override
+    {
+        wembra::wipe_observer = nullptr;
+        wiped_blocks = nullptr;
+        SetEnvironmentVariableW(L"LUMORA_SECRET_PART", nullptr);
+        Registry::TearDown();
+    }
+    std::vector<std::size_t> wiped;
+};
+
+// A value that may be the proxy password leaves no copy behind: the raw
+// value of a long REG_EXPAND_SZ, and the expansion's smaller first block
+// when the expansion grows, are wiped when they are released.
+TEST_P(SecretValue, EveryCopyReleasedInsideTheReadIsWiped)
+{
+    const secret_case& c = GetParam();
+    set_text(L"secret", REG_EXPAND_SZ, c.raw, true);
+    {
+        wembra::wiping_wstring out;
+        ASSERT_EQ(reg_query_string(key.get(), L"secret", out), ERROR_SUCCESS);
+        std::wstring expected = c.raw;
+        for (std::size_t at; (at = expected.find(L"%LUMORA_SECRET_PART%")) != std::wstring::npos;)
+            expected.replace(at, 20, std::wstring(400, L's'));
+        EXPECT_EQ(std::wstring(out.data(), out.size()), expected);
+        EXPECT_GE(wiped.size(), c.wiped_during_read);
+        wiped.clear();
+    }
+    EXPECT_EQ(wiped.size(), 1u) << "the result itself";
+}
+
+INSTANTIATE_TEST_SUITE_P(values, SecretValue, ::testing::Values(
+    // 20 characters read at once; the expansion outgrows its first block.
+    secret_case{"short_raw_growing_expansion", L"%LUMORA_SECRET_PART%", 1},
+    // Beyond the first read's 512 characters: the raw copy, then the growth.
+    secret_case{"long_raw_growing_expansion",
+                L"%LUMORA_SECRET_PART%%LUMORA_SECRET_PART%" + std::wstring(600, L'p'), 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

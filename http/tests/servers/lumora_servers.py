@@ -46,6 +46,9 @@ Scriptable server routes (what nginx cannot do on purpose):
   GET  /close/N              N pattern bytes, no Content-Length, ended by closing
   GET  /reset/N/M            Content-Length N, M pattern bytes, then a TCP reset
   GET  /stall/N/M            Content-Length N, M pattern bytes, then silence until stopped
+  GET  /short/N/M            Content-Length N, M pattern bytes, then the connection is closed
+  GET  /trickle/N/MS[/P]     Content-Length N, then P pattern bytes (default 1) every MS milliseconds
+  GET  /silent               reads the request and never answers (a stall before the head)
   any  /echo                 reads the request body (chunked or Content-Length) and
                              answers 200 with the exact bytes of the request (head
                              and body) as they came in
@@ -217,6 +220,40 @@ def _route_stall(handler, args):
     handler.close_connection = True
 
 
+def trickle(handler, body, interval, piece=1):
+    """Writes body `piece` bytes at a time, one piece every `interval`
+    seconds, until it is sent, the client goes or the servers stop."""
+    for position in range(0, len(body), piece):
+        handler.wfile.write(body[position:position + piece])
+        handler.wfile.flush()
+        if handler.server.stopping.wait(interval):
+            break
+
+
+def _route_trickle(handler, args):
+    total, interval = int(args[0]), int(args[1]) / 1000
+    piece = int(args[2]) if len(args) > 2 else 1
+    # The connection ends with the response: a client must not pool it.
+    send_head(handler, "200 OK", [("Content-Length", str(total)), ("Connection", "close")])
+    handler.wfile.flush()
+    trickle(handler, pattern(total), interval, piece)
+    handler.close_connection = True
+
+
+def _route_short(handler, args):
+    total, sent = int(args[0]), int(args[1])
+    send_head(handler, "200 OK", [("Content-Length", str(total))])
+    handler.wfile.write(pattern(sent))
+    handler.wfile.flush()
+    handler.connection.shutdown(socket.SHUT_WR)
+    handler.close_connection = True
+
+
+def _route_silent(handler, args):
+    handler.server.stopping.wait(600)
+    handler.close_connection = True
+
+
 def _route_echo(handler, args, head):
     _, raw = read_request_body(handler, head)
     reply = head + raw
@@ -256,7 +293,8 @@ class ScriptHandler(socketserver.StreamRequestHandler):
         if name == "echo":
             return _route_echo(self, args, head)
         builtin = {"nolength": _route_nolength, "close": _route_close,
-                   "reset": _route_reset, "stall": _route_stall}.get(name)
+                   "reset": _route_reset, "stall": _route_stall, "trickle": _route_trickle, "short": _route_short,
+                   "silent": _route_silent}.get(name)
         if builtin and method == "GET":
             return builtin(self, args)
         body = b"no such route\n"
@@ -268,8 +306,8 @@ class ScriptServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, routes, stopping, context=None):
-        super().__init__((LOCAL, 0), ScriptHandler)
+    def __init__(self, routes, stopping, context=None, port=0):
+        super().__init__((LOCAL, port), ScriptHandler)
         self.routes = routes
         self.stopping = stopping
         self.context = context
