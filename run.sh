@@ -119,6 +119,14 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 
+# The program is a 32-bit Windows program: Wine runs it only where this
+# machine runs 32-bit x86 code, under WOW64 too.
+if ! reason=$(./scripts/wine-can-run.sh); then
+  echo "Stopping before Wine: $reason"
+  echo "The program, the demo key and the update tree are ready in build/demo; run ./run.sh on a machine that runs 32-bit code to see it install."
+  exit 1
+fi
+
 # One prefix per architecture; the 32-bit one keeps its earlier name.
 prefix_name=wineprefix
 [ "$arch" = win64 ] && prefix_name=wineprefix64
