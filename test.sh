@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Windows program (build/win) and the
 # native build of its portable code (build/host), and runs every test: the
-# Windows tests under 32-bit Wine, the native ones under sanitizers.
+# Windows tests under 32-bit Wine, the native ones under sanitizers. Where
+# Wine cannot run 32-bit code, the library tests run built for 64-bit Windows
+# instead (build/win64-tests).
 # Exits non-zero on any failure; ctest's summary is the last output.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -21,17 +23,28 @@ ctest --preset host || status=1
 if reason=$(./scripts/wine-can-run.sh); then
   ctest --preset win || status=1
 else
-  # Nothing of the Windows side can execute here, in either prefix. Say so
+  # No 32-bit Windows program can execute here, in either prefix. Say so
   # loudly, and run what needs no Wine: the checks of the built executables
   # (label pe).
   cat <<TXT
 
 ==========================================================================
-The Windows tests were NOT run: $reason
+The 32-bit Windows tests were NOT run: $reason
 Wine runs 32-bit Windows programs only where the machine runs 32-bit x86
-code. Run ./test.sh on such a machine to test the Windows program.
+code. Only the library tests run here, built for 64-bit Windows; run
+./test.sh on such a machine to test the Windows program itself (its
+dialog, the crash reporter, the end-to-end and WOW64 tests).
 ==========================================================================
 TXT
   ctest --preset win -L pe || status=1
+  # The libraries and their tests run all the same, built for 64-bit Windows
+  # (the win64-tests build), which Wine's 64-bit loader runs here.
+  log=build/win64-tests-build.log
+  if { cmake --preset win64-tests && cmake --build --preset win64-tests; } >"$log" 2>&1; then
+    grep -E 'warning:' "$log" | head -n 20 || true
+    ctest --preset win64-tests || status=1
+  else
+    tail -n 60 "$log"; echo "build of win64-tests failed (whole log: $log)" >&2; status=1
+  fi
 fi
 exit $status

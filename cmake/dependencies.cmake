@@ -8,9 +8,10 @@ if(WIN32)
   find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
   add_library(lumora_zlib INTERFACE)
   target_link_libraries(lumora_zlib INTERFACE ${ZLIB_STATIC})
-  set(sodium_prefix ${LUMORA_DEPS_DIR}/libsodium-i686)
+  # One build per processor (i686 for the program, x86_64 for the win64-tests build).
+  set(sodium_prefix ${LUMORA_DEPS_DIR}/libsodium-${CMAKE_SYSTEM_PROCESSOR})
   if(NOT EXISTS ${sodium_prefix}/lib/libsodium.a)
-    message(FATAL_ERROR "libsodium for i686-w64-mingw32 missing: run scripts/install-deps.sh")
+    message(FATAL_ERROR "libsodium for ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32 missing: run scripts/install-deps.sh")
   endif()
   add_library(lumora_sodium STATIC IMPORTED GLOBAL)
   set_target_properties(lumora_sodium PROPERTIES

@@ -18,13 +18,27 @@
 # Other tests (scripts) that need the 64-bit prefix require the fixture named
 # by LUMORA_WINE64_FIXTURE and pass ${LUMORA_WINE64_ENVIRONMENT} in their
 # ENVIRONMENT.
+#
+# The 64-bit build of the library tests (win64-tests, LUMORA_WIN64_TESTS)
+# runs every test in one 64-bit prefix without WOW64 under the wine fixture:
+# there is no 32-bit program to run under WOW64, and none could run on the
+# machines it is for. It has no 64-bit prefix fixture, no Xvfb and no
+# lumora_test_in_win64 runs.
 set(LUMORA_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(LUMORA_WINEPREFIX64 ${CMAKE_BINARY_DIR}/wineprefix64)
 set(LUMORA_WINE64_FIXTURE wine64)
 set(LUMORA_WINE64_ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX64}" "WINEARCH=win64")
 set(LUMORA_SCRIPTS ${CMAKE_SOURCE_DIR}/scripts)
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(LUMORA_WIN64_TESTS ON)
+else()
+  set(LUMORA_WIN64_TESTS OFF)
+endif()
 
-if(WIN32 AND BUILD_TESTING)
+if(WIN32 AND BUILD_TESTING AND LUMORA_WIN64_TESTS)
+  add_test(NAME wine_prefix COMMAND ${LUMORA_SCRIPTS}/wine-prefix.sh ${LUMORA_WINEPREFIX} win64-only)
+  set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine LABELS "win;stream;progress;http;update;signature;parser;setup" TIMEOUT 300)
+elseif(WIN32 AND BUILD_TESTING)
   add_test(NAME wine_prefix COMMAND ${LUMORA_SCRIPTS}/wine-prefix.sh ${LUMORA_WINEPREFIX} win32)
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine LABELS "win;stream;progress;http;update;signature;parser;setup;crash" TIMEOUT 300)
   # Only the labels with tests in the 64-bit prefix make it.
@@ -63,6 +77,9 @@ function(lumora_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(WIN32)
+    if(LUMORA_WIN64_TESTS AND (T_WIN64 OR T_GUI))
+      message(FATAL_ERROR "lumora_test(${name}): the 64-bit library test build has no WOW64 prefix and no display")
+    endif()
     lumora_wine_test_settings(wine T_WIN64 T_GUI)
     set(fixtures ${wine_fixtures} ${T_FIXTURES})
     set(env ${wine_env} ${T_ENVIRONMENT})
@@ -85,7 +102,7 @@ function(lumora_test_in_win64 name)
   if(NOT (T_TARGET AND T_LABEL))
     message(FATAL_ERROR "lumora_test_in_win64(${name}): TARGET and LABEL are required")
   endif()
-  if(NOT WIN32)
+  if(NOT WIN32 OR LUMORA_WIN64_TESTS)
     return()
   endif()
   if(NOT T_TIMEOUT)

@@ -15,6 +15,7 @@ mkdir -p "$deps"
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev autoconf automake libtool clang llvm
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
   googletest
@@ -38,39 +39,46 @@ if ! have_all_packages; then
 fi
 
 # The cross compiler must use the posix thread model (std::thread, std::mutex).
-for tool in i686-w64-mingw32-gcc i686-w64-mingw32-g++; do
+for tool in {i686,x86_64}-w64-mingw32-{gcc,g++}; do
   if [ "$(readlink -f "$(command -v $tool)")" != "$(readlink -f /usr/bin/$tool-posix)" ]; then
     update-alternatives --set $tool /usr/bin/$tool-posix
   fi
 done
 
-# libsodium for i686-w64-mingw32, cross-built from Debian's source package.
+# libsodium for i686-w64-mingw32 (the program) and x86_64-w64-mingw32 (the
+# library tests of the win64-tests build, for machines that run no 32-bit
+# code), cross-built from Debian's source package into libsodium-<cpu>.
 # -mxsave lets configure find the _xgetbv intrinsic; without it libsodium cannot
 # see that the system saves AVX state and never runs its AVX2 BLAKE2b code
 # (a build without it lacks the stamp file and is made again).
-sodium_prefix=$deps/libsodium-i686
-if [ ! -f "$sodium_prefix/lib/libsodium.a" ] || [ ! -f "$sodium_prefix/avx-detection" ]; then
+build_sodium_for() {
+  local cpu=$1
+  local sodium_prefix=$deps/libsodium-$cpu
+  if [ -f "$sodium_prefix/lib/libsodium.a" ] && [ -f "$sodium_prefix/avx-detection" ]; then
+    return 0
+  fi
   rm -rf "$sodium_prefix"
-  src=$deps/libsodium-src
+  local src=$deps/libsodium-src-$cpu
   rm -rf "$src"; mkdir -p "$src/lists/partial"
   # A sources list of our own, used for this one fetch only, so no deb-src line
   # is added to the machine's apt configuration.
   cat > "$src/deb-src.list" <<'LIST'
 deb-src http://deb.debian.org/debian bookworm main
 LIST
-  apt_src=(-o "Dir::Etc::SourceList=$src/deb-src.list" -o "Dir::Etc::SourceParts=/nonexistent"
-           -o "Dir::State::Lists=$src/lists" -o "APT::Sandbox::User=root")
-  build_sodium() {
+  local apt_src=(-o "Dir::Etc::SourceList=$src/deb-src.list" -o "Dir::Etc::SourceParts=/nonexistent"
+                 -o "Dir::State::Lists=$src/lists" -o "APT::Sandbox::User=root")
+  echo "Cross-building libsodium for $cpu from Debian's source package (log: $src/build.log)"
+  if ! (
     apt-get "${apt_src[@]}" update -q &&
     (cd "$src" && apt-get "${apt_src[@]}" source --download-only libsodium && dpkg-source -x libsodium_*.dsc tree) &&
     cd "$src/tree" && autoreconf -fi &&
-    ./configure --host=i686-w64-mingw32 --prefix="$sodium_prefix" --disable-shared --enable-static \
+    ./configure --host=$cpu-w64-mingw32 --prefix="$sodium_prefix" --disable-shared --enable-static \
       --with-pic=no CFLAGS="-O3 -fno-stack-protector -mxsave" &&
     make -j"$(nproc)" && make install && touch "$sodium_prefix/avx-detection"
-  }
-  echo "Cross-building libsodium from Debian's source package (log: $src/build.log)"
-  if ! (build_sodium) >"$src/build.log" 2>&1; then
-    tail -n 40 "$src/build.log"; echo "libsodium build failed (log: $src/build.log)" >&2; exit 1
+  ) >"$src/build.log" 2>&1; then
+    tail -n 40 "$src/build.log"; echo "libsodium build for $cpu failed (log: $src/build.log)" >&2; exit 1
   fi
   rm -rf "$src"
-fi
+}
+build_sodium_for i686
+build_sodium_for x86_64

@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# wine-prefix.sh PREFIX [win32|win64]: creates (once) a Wine prefix for the
-# tests under the build folder and applies the test settings to its registry
-# every time. win32 (the default) is a 32-bit Windows; win64 a 64-bit Windows
-# where the 32-bit programs run under WOW64. The prefix remembers its
-# architecture in .lumora-ready; one made for the other architecture is made
-# again.
+# wine-prefix.sh PREFIX [win32|win64|win64-only]: creates (once) a Wine
+# prefix for the tests under the build folder and applies the test settings to
+# its registry every time. win32 (the default) is a 32-bit Windows; win64 a
+# 64-bit Windows where the 32-bit programs run under WOW64; win64-only a
+# 64-bit Windows for 64-bit programs alone (the win64-tests build), made and
+# run with Wine's 64-bit loader so that it works where no 32-bit code can run.
+# The prefix remembers its architecture in .lumora-ready; one made for another
+# architecture is made again.
 set -euo pipefail
 prefix=${1:?usage: wine-prefix.sh PREFIX [win32|win64]}
 arch=${2:-win32}
 case $arch in
-  win32|win64) ;;
-  *) echo "wine-prefix.sh: unknown architecture '$arch' (win32 or win64)" >&2; exit 2 ;;
+  win32|win64) wine=wine ;;
+  # /usr/bin/wine would pick the 32-bit loader whenever wine32 is installed.
+  win64-only) wine=/usr/lib/wine/wine64 ;;
+  *) echo "wine-prefix.sh: unknown architecture '$arch' (win32, win64 or win64-only)" >&2; exit 2 ;;
 esac
-export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
+export WINEPREFIX=$prefix WINEARCH=${arch%-only} WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 unset DISPLAY
 
@@ -28,7 +32,7 @@ if [ "$made" != "$arch" ]; then
   mkdir -p "$(dirname "$prefix")"
   log=$(dirname "$prefix")/wineboot-$(basename "$prefix").log
   started=$(date +%s)
-  if ! timeout 240 wineboot -i >"$log" 2>&1 || ! timeout 60 wineserver -w; then
+  if ! timeout 240 "$wine" wineboot.exe -i >"$log" 2>&1 || ! timeout 60 wineserver -w; then
     echo "wineboot failed for $prefix:"; tail -n 20 "$log"; exit 1
   fi
   # Without a working 32-bit Wine (wine32), or on a kernel that runs no
@@ -49,7 +53,7 @@ trap 'rm -f "$settings"' EXIT
 {
   echo 'REGEDIT4'
   aedebug_keys=('HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug')
-  if [ "$arch" = win64 ]; then
+  if [ "$arch" != win32 ]; then
     aedebug_keys+=('HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug')
   fi
   for key in "${aedebug_keys[@]}"; do
@@ -57,5 +61,5 @@ trap 'rm -f "$settings"' EXIT
   done
   printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n'
 } > "$settings"
-timeout 60 wine regedit /S "$(winepath -w "$settings" 2>/dev/null)"
+timeout 60 "$wine" regedit.exe /S "$("$wine" winepath.exe -w "$settings" 2>/dev/null)"
 timeout 60 wineserver -w

@@ -194,6 +194,8 @@ TEST_F(proxy_credentials, missing_values_set_nothing_and_are_no_error)
 // the 64-bit view; what only Wow6432Node holds is ignored.
 TEST_F(proxy_credentials, come_from_the_64_bit_view_under_wow64)
 {
+    if (wembra::testing::sixty_four_bit_process)
+        GTEST_SKIP() << wembra::testing::not_the_32_bit_program;
     if (!wembra::testing::under_wow64()) {
         ASSERT_FALSE(wembra::testing::run_asks_for_wow64()) << "a 64-bit prefix, yet no WOW64";
         GTEST_SKIP() << "a 32-bit Windows has one registry view";

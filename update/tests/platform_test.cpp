@@ -5,6 +5,7 @@
 #include <string>
 
 #include "setup/platform.hpp"
+#include "win/tests/wow64.hpp"
 
 namespace {
 
@@ -46,6 +47,8 @@ TEST(architecture, suffix_per_machine)
 // 32-bit x86 machine, whichever of the two calls answers.
 TEST(architecture, as_this_process_sees_it)
 {
+    if (wembra::testing::sixty_four_bit_process)
+        GTEST_SKIP() << wembra::testing::not_the_32_bit_program;
     BOOL wow64 = TRUE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
     EXPECT_FALSE(wow64);
