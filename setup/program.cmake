@@ -3,10 +3,6 @@
 add_library(lumora_languages STATIC languages.cpp)
 
 if(WIN32)
-  # The dialog's progress adapter: no link needs beyond user32, so its tests
-  # take it alone.
-  add_library(lumora_dialog_progress STATIC dialog_progress.cpp)
-  target_link_libraries(lumora_dialog_progress PUBLIC lumora_progress comctl32)
   add_library(lumora_setup STATIC setup_dialog.cpp string_resource.cpp crash_guard.cpp installation.cpp)
   target_link_libraries(lumora_setup PUBLIC lumora_dialog_progress lumora_languages lumora_progress
     lumora_exception_message lumora_locale lumora_win lumora_update_core lumora_crashreport comctl32)
@@ -42,8 +38,6 @@ if(BUILD_TESTING)
   lumora_test(progress_bar_tests LABEL setup SOURCES tests/progress_bar_test.cpp)
   if(WIN32)
     include(${CMAKE_CURRENT_SOURCE_DIR}/tests/wow64_tests.cmake)
-    lumora_test(dialog_progress_tests LABEL setup GUI SOURCES tests/dialog_progress_test.cpp
-      LIBS lumora_dialog_progress)
     include(${CMAKE_CURRENT_SOURCE_DIR}/tests/gui_tests.cmake)
   endif()
 endif()

@@ -1,4 +1,4 @@
-// The dialog's progress adapter against a window that records the progress
+// The dialog's progress adapter against a message-only window that records the
 // messages it receives. A reporting thread feeds it the way the signed
 // download does (signature, then content, block by block, through a
 // global_progress) while the window's thread pumps messages, as the dialog
@@ -53,7 +53,7 @@ public:
         window_class.hInstance = GetModuleHandleW(nullptr);
         window_class.lpszClassName = L"lumora_test_progress_bar";
         RegisterClassW(&window_class);
-        hwnd = CreateWindowExW(0, window_class.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+        hwnd = CreateWindowExW(0, window_class.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
                                window_class.hInstance, nullptr);
     }
     ~bar_window() { DestroyWindow(hwnd); }
