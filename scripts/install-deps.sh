@@ -81,4 +81,9 @@ LIST
   rm -rf "$src"
 }
 build_sodium_for i686
-build_sodium_for x86_64
+# The win64-tests build is made only where no 32-bit code runs (test.sh), or
+# when asked for with LUMORA_WIN64_TESTS_DEPS=1: elsewhere its libsodium
+# would be built for nothing.
+if [ -n "${LUMORA_WIN64_TESTS_DEPS:-}" ] || ! "$root/scripts/wine-can-run.sh" >/dev/null; then
+  build_sodium_for x86_64
+fi
