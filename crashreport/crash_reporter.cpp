@@ -6,7 +6,7 @@
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/terminate_handler.hpp"
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
 #include "win/format.hpp"
 
 namespace brindlex {

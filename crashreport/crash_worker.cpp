@@ -13,7 +13,7 @@
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/resource_ids.h"
-#include "setup/exception_message.hpp"
+#include "setup/base/exception_message.hpp"
 #include "win/error.hpp"
 #include "win/format.hpp"
 #include "win/handle.hpp"

@@ -15,7 +15,7 @@
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/resource_ids.h"
 #include "http/post_chunked_request.hpp"
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
 #include "stream/cache.hpp"
 #include "win/format.hpp"
 #include "win/strings.hpp"

@@ -9,7 +9,7 @@
 
 #include "crashreport/report_format.hpp"
 #include "crashreport/reporter_state.hpp"
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
 #include "stream/cache.hpp"
 #include "stream/zlib_writer.hpp"
 #include "win/error.hpp"

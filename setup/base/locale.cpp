@@ -1,4 +1,4 @@
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
 
 namespace fenrix {
 

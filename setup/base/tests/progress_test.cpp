@@ -1,4 +1,4 @@
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 
 #include <gtest/gtest.h>
 
