@@ -8,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "crashreport/crash_reporter.hpp"
 #include "crashreport/exception_guard.hpp"
+#include "crashreport/report_format.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "stream/memory_file.hpp"
@@ -28,7 +30,7 @@ std::string read_back(fenrix::stream::memory_file& body)
         std::string(reinterpret_cast<const char*>(body.bytes()), std::size_t(body.size())));
 }
 
-report_reader::report write_and_read(int kind, bool include_trace)
+report_reader::report write_and_read(format::report_kind kind, bool include_trace)
 {
     fenrix::stream::memory_file body;
     write_report(kind, include_trace, body);
@@ -80,7 +82,7 @@ protected:
 
 TEST_F(crash_state, ObservationReportHoldsTheExceptionAndModuleRelativeFrames)
 {
-    const report_reader::report r = write_and_read(0, true);
+    const report_reader::report r = write_and_read(format::bxo, true);
     EXPECT_FALSE(r.detailed);
     ASSERT_EQ(r.exceptions.size(), 1u);
     EXPECT_EQ(r.exceptions[0].code, 0xC0000005u);
@@ -105,7 +107,7 @@ TEST_F(crash_state, DetailedReportAddsChainContextChecksumsAndSnapshots)
     EXCEPTION_RECORD inner{};
     inner.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO;
     record.ExceptionRecord = &inner;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     EXPECT_TRUE(r.detailed);
     ASSERT_EQ(r.exceptions.size(), 2u);
     EXPECT_EQ(r.exceptions[1].code, 0xC0000094u);
@@ -119,13 +121,47 @@ TEST_F(crash_state, DetailedReportAddsChainContextChecksumsAndSnapshots)
     EXPECT_EQ(r.frames[0].snapshot->address, context.Esp);
 }
 
+// One register group at a time (its group bit without the architecture bit,
+// which would make every group present): the writer picks the group by its
+// named flag and writes that group's registers, nothing else.
+TEST_F(crash_state, each_named_context_group_alone)
+{
+    struct group_case {
+        std::uint32_t flag;
+        const char* first_register;
+        std::uint32_t first_value;
+        std::size_t registers;
+        std::size_t areas;
+    };
+    const group_case cases[] = {
+        {format::context_integer, "eax", context.Eax, 6, 0},
+        {format::context_control, "ss", context.SegSs, 6, 0},
+        {format::context_segments, "ds", context.SegDs, 4, 0},
+        {format::context_floating_point, "fpu control", context.FloatSave.ControlWord, 8, 1},
+        {format::context_extended_registers, nullptr, 0, 0, 1},
+        {format::context_debug_registers, "dr0", context.Dr0, 6, 0},
+    };
+    for (const group_case& c : cases) {
+        context.ContextFlags = c.flag & 0xFFFF;
+        const report_reader::report r = write_and_read(format::bxr, false);
+        ASSERT_TRUE(r.context) << std::hex << c.flag;
+        EXPECT_EQ(r.context->flags, c.flag & 0xFFFF);
+        ASSERT_EQ(r.context->registers.size(), c.registers) << std::hex << c.flag;
+        EXPECT_EQ(r.context->areas.size(), c.areas) << std::hex << c.flag;
+        if (c.first_register) {
+            EXPECT_EQ(r.context->registers[0].first, c.first_register);
+            EXPECT_EQ(r.context->registers[0].second, c.first_value) << c.first_register;
+        }
+    }
+}
+
 TEST_F(crash_state, TraceSectionOnlyWhenAskedForAndPresent)
 {
     const std::wstring lines(L"prvi\0drugi \u010d\0", 13);
     reporter().trace_snapshot.assign(lines.begin(), lines.end());
-    EXPECT_EQ(write_and_read(0, true).trace, (std::vector<std::u16string>{u"prvi", u"drugi \u010d"}));
-    EXPECT_TRUE(write_and_read(0, false).trace.empty());
-    EXPECT_EQ(write_and_read(1, true).trace.size(), 2u);
+    EXPECT_EQ(write_and_read(format::bxo, true).trace, (std::vector<std::u16string>{u"prvi", u"drugi \u010d"}));
+    EXPECT_TRUE(write_and_read(format::bxo, false).trace.empty());
+    EXPECT_EQ(write_and_read(format::bxr, true).trace.size(), 2u);
 }
 
 // A corrupt frame pointer far above the stack must not make the snapshot read
@@ -133,7 +169,7 @@ TEST_F(crash_state, TraceSectionOnlyWhenAskedForAndPresent)
 TEST_F(crash_state, CorruptFramePointerCopiesNoMoreThanTheStack)
 {
     context.Ebp = context.Esp + 0x4000000;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     ASSERT_FALSE(r.frames.empty());
     if (r.frames[0].snapshot) {
         EXPECT_LE(r.frames[0].snapshot->bytes.size(), reporter().crash_stack_high - context.Esp);
@@ -144,7 +180,7 @@ TEST_F(crash_state, SnapshotStopsAtTheEndOfTheStack)
 {
     ASSERT_GT(context.Ebp, context.Esp + 4);
     reporter().crash_stack_high = context.Esp + 4;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     ASSERT_FALSE(r.frames.empty());
     ASSERT_TRUE(r.frames[0].snapshot);
     EXPECT_EQ(r.frames[0].snapshot->bytes.size(), 4u);
@@ -155,7 +191,7 @@ TEST_F(crash_state, SnapshotOfAStackPointerOutsideTheStackIsEmpty)
     static char elsewhere[4096];
     context.Esp = DWORD(reinterpret_cast<std::uintptr_t>(elsewhere));
     context.Ebp = context.Esp + 64;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     ASSERT_FALSE(r.frames.empty());
     EXPECT_FALSE(r.frames[0].snapshot) << "only the faulting thread's stack is copied";
 }
@@ -262,6 +298,24 @@ TEST(TraceLog, KeepsTheLastTenLines)
     ASSERT_EQ(r.trace_log.size(), 10u);
     EXPECT_STREQ(r.trace_log.front().get(), L"korak 1");
     EXPECT_STREQ(r.trace_log.back().get(), L"korak 10");
+    r.trace_log.clear();
+}
+
+// The crash path copies the lines into the snapshot on the faulting thread;
+// adding a line keeps room for all of them, so that copy allocates nothing.
+TEST(TraceLog, SnapshotRoomKeptForEveryLine)
+{
+    crash_reporter& r = reporter();
+    r.trace_log.clear();
+    std::vector<wchar_t>().swap(r.trace_snapshot);
+    for (int i = 0; i < 14; ++i) {
+        const std::wstring line(std::size_t(i * 37 % 50), wchar_t(L'a' + i));
+        add_trace(line.c_str(), line.size());
+        std::size_t needed = 0;
+        for (const auto& kept : r.trace_log)
+            needed += std::wcslen(kept.get()) + 1;
+        EXPECT_GE(r.trace_snapshot.capacity(), needed) << "after line " << i;
+    }
     r.trace_log.clear();
 }
 
