@@ -80,7 +80,7 @@ protected:
     EXCEPTION_POINTERS pointers{};
 };
 
-TEST_F(crash_state, ObservationReportHoldsTheExceptionAndModuleRelativeFrames)
+TEST_F(crash_state, observation_report_holds_the_exception_and_module_relative_frames)
 {
     const report_reader::report r = write_and_read(format::bxo, true);
     EXPECT_FALSE(r.detailed);
@@ -102,7 +102,7 @@ TEST_F(crash_state, ObservationReportHoldsTheExceptionAndModuleRelativeFrames)
         EXPECT_FALSE(f.snapshot);
 }
 
-TEST_F(crash_state, DetailedReportAddsChainContextChecksumsAndSnapshots)
+TEST_F(crash_state, detailed_report_adds_chain_context_checksums_and_snapshots)
 {
     EXCEPTION_RECORD inner{};
     inner.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO;
@@ -155,7 +155,7 @@ TEST_F(crash_state, each_named_context_group_alone)
     }
 }
 
-TEST_F(crash_state, TraceSectionOnlyWhenAskedForAndPresent)
+TEST_F(crash_state, trace_section_only_when_asked_for_and_present)
 {
     const std::wstring lines(L"prvi\0drugi \u010d\0", 13);
     reporter().trace_snapshot.assign(lines.begin(), lines.end());
@@ -166,7 +166,7 @@ TEST_F(crash_state, TraceSectionOnlyWhenAskedForAndPresent)
 
 // A corrupt frame pointer far above the stack must not make the snapshot read
 // beyond the committed stack of the faulting thread.
-TEST_F(crash_state, CorruptFramePointerCopiesNoMoreThanTheStack)
+TEST_F(crash_state, corrupt_frame_pointer_copies_no_more_than_the_stack)
 {
     context.Ebp = context.Esp + 0x4000000;
     const report_reader::report r = write_and_read(format::bxr, false);
@@ -176,7 +176,7 @@ TEST_F(crash_state, CorruptFramePointerCopiesNoMoreThanTheStack)
     }
 }
 
-TEST_F(crash_state, SnapshotStopsAtTheEndOfTheStack)
+TEST_F(crash_state, snapshot_stops_at_the_end_of_the_stack)
 {
     ASSERT_GT(context.Ebp, context.Esp + 4);
     reporter().crash_stack_high = context.Esp + 4;
@@ -186,7 +186,7 @@ TEST_F(crash_state, SnapshotStopsAtTheEndOfTheStack)
     EXPECT_EQ(r.frames[0].snapshot->bytes.size(), 4u);
 }
 
-TEST_F(crash_state, SnapshotOfAStackPointerOutsideTheStackIsEmpty)
+TEST_F(crash_state, snapshot_of_a_stack_pointer_outside_the_stack_is_empty)
 {
     static char elsewhere[4096];
     context.Esp = DWORD(reinterpret_cast<std::uintptr_t>(elsewhere));
@@ -246,7 +246,7 @@ protected:
     fs::path folder;
 };
 
-TEST_F(report_files, TakesTheSmallestFreeNumber)
+TEST_F(report_files, takes_the_smallest_free_number)
 {
     touch("0.bxo");
     touch("1.bxo");
@@ -258,7 +258,7 @@ TEST_F(report_files, TakesTheSmallestFreeNumber)
     EXPECT_EQ(content("0.bxo"), "old");
 }
 
-TEST_F(report_files, ReplacesALeftoverCompanionFile)
+TEST_F(report_files, replaces_a_leftover_companion_file)
 {
     touch("0.bxr", std::string(10000, 'x'));
     save_report_files(false);
@@ -266,7 +266,7 @@ TEST_F(report_files, ReplacesALeftoverCompanionFile)
     EXPECT_TRUE(report_reader::parse_report(report_reader::inflate_report(content("0.bxr"))).detailed);
 }
 
-TEST_F(report_files, MissingFolderFailsWithoutFiles)
+TEST_F(report_files, missing_folder_fails_without_files)
 {
     use_temp(folder / "missing");
     try {
@@ -279,7 +279,7 @@ TEST_F(report_files, MissingFolderFailsWithoutFiles)
     EXPECT_TRUE(names().empty());
 }
 
-TEST(ModuleFileName, BareNamesOfLoadedModules)
+TEST(module_file_name, bare_names_of_loaded_modules)
 {
     std::wstring name;
     module_file_name(GetModuleHandleW(L"kernel32.dll"), name);
@@ -287,7 +287,7 @@ TEST(ModuleFileName, BareNamesOfLoadedModules)
     EXPECT_THROW(module_file_name(reinterpret_cast<HMODULE>(0x10), name), wembra::win_runtime_error);
 }
 
-TEST(TraceLog, KeepsTheLastTenLines)
+TEST(trace_log, keeps_the_last_ten_lines)
 {
     crash_reporter& r = reporter();
     r.trace_log.clear();
@@ -303,7 +303,7 @@ TEST(TraceLog, KeepsTheLastTenLines)
 
 // The crash path copies the lines into the snapshot on the faulting thread;
 // adding a line keeps room for all of them, so that copy allocates nothing.
-TEST(TraceLog, SnapshotRoomKeptForEveryLine)
+TEST(trace_log, snapshot_room_kept_for_every_line)
 {
     crash_reporter& r = reporter();
     r.trace_log.clear();
@@ -319,7 +319,7 @@ TEST(TraceLog, SnapshotRoomKeptForEveryLine)
     r.trace_log.clear();
 }
 
-TEST(TraceLog, ConvertsFromCodePagesAndStopsAtZeroOrLength)
+TEST(trace_log, converts_from_code_pages_and_stops_at_zero_or_length)
 {
     crash_reporter& r = reporter();
     r.trace_log.clear();
@@ -335,7 +335,7 @@ TEST(TraceLog, ConvertsFromCodePagesAndStopsAtZeroOrLength)
     r.trace_log.clear();
 }
 
-TEST(ExceptionGuards, ThrownObjectsEndTheCallQuietly)
+TEST(exception_guards, thrown_objects_end_the_call_quietly)
 {
     EXPECT_FALSE(run_quietly([] { throw 7; }));
     EXPECT_FALSE(run_contained([] { throw std::runtime_error("x"); }));
@@ -343,7 +343,7 @@ TEST(ExceptionGuards, ThrownObjectsEndTheCallQuietly)
     EXPECT_EQ(run_guarded([] { return 42; }), 42);
 }
 
-TEST(Installation, FilterInForceInTheExecutable)
+TEST(installation, filter_in_force_in_the_executable)
 {
     ASSERT_TRUE(enabled());
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(nullptr);
