@@ -82,42 +82,15 @@ python3 tools/publish/lumora_publish.py publish --packages "$demo/packages" --ch
 
 step "Serving it with nginx on 127.0.0.1:80"
 nginx_dir=$demo/nginx
-rm -rf "$nginx_dir" && mkdir -p "$nginx_dir/tmp"
-cat >"$nginx_dir/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $nginx_dir/nginx.pid;
-error_log $nginx_dir/error.log;
-events { worker_connections 64; }
-http {
-    client_body_temp_path $nginx_dir/tmp;
-    proxy_temp_path $nginx_dir/tmp;
-    fastcgi_temp_path $nginx_dir/tmp;
-    uwsgi_temp_path $nginx_dir/tmp;
-    scgi_temp_path $nginx_dir/tmp;
-    default_type application/octet-stream;
-    log_format requests '\$request_method \$uri \$status \$body_bytes_sent';
-    server {
-        listen 127.0.0.1:80;
-        root $demo/www;
-        access_log $nginx_dir/access.log requests;
-    }
-}
-CONF
-nginx -c "$nginx_dir/nginx.conf" -p "$nginx_dir" </dev/null &
-nginx_pid=$!
 xvfb_started=
 cleanup() {
-  kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
+  python3 scripts/lumora_nginx.py stop "$nginx_dir"
   if [ -n "$xvfb_started" ]; then ./scripts/xvfb.sh stop "$demo/xvfb"; fi
 }
 trap cleanup EXIT
-for _ in $(seq 1 100); do
-  [ -f "$nginx_dir/access.log" ] && break
-  kill -0 "$nginx_pid" 2>/dev/null || { cat "$nginx_dir/error.log"; exit 1; }
-  sleep 0.05
-done
+# One left from an interrupted run stops first.
+python3 scripts/lumora_nginx.py stop "$nginx_dir" && rm -rf "$nginx_dir"
+python3 scripts/lumora_nginx.py start "$nginx_dir" --port 80 --root "$demo/www"
 
 # The program is a 32-bit Windows program: Wine runs it only where this
 # machine runs 32-bit x86 code, under WOW64 too.

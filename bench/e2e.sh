@@ -73,11 +73,11 @@ publish 1GiB $((1024 * 1024 * 1024))
 publish 10kB 10240
 
 # nginx serves $work/www, a link to the tree of the case.
-. "$root/update/tests/nginx.sh"
+nginx() { python3 "$root/scripts/lumora_nginx.py" "$@"; }
 serve() {  # serve [BYTES_PER_SECOND]: the package limited to that rate
-  local limit=
-  [ -n "${1:-}" ] && limit="location ~ \.msi\$ { limit_rate $1; }"
-  nginx_start "$work/nginx" "$port" "$work/www" "$limit"
+  local limit=()
+  [ -n "${1:-}" ] && limit=(--limit-rate '\.msi$' "$1")
+  nginx start "$work/nginx" --port "$port" --root "$work/www" "${limit[@]}"
 }
 
 # A prefix of the bench's own: its msiexec.exe is replaced by the recorder.
@@ -97,7 +97,7 @@ export LUMORA_XVFB_DIR=$work/xvfb
 # it running, as on Windows the system is always up.
 wineserver_started=
 cleanup() {
-  nginx_stop "$work/nginx"
+  nginx stop "$work/nginx"
   "$root/scripts/xvfb.sh" stop "$work/xvfb"
   [ -n "$wineserver_started" ] && WINEPREFIX=$work/wineprefix wineserver -k 2>/dev/null || true
   rm -f "$work"/reference-*.bin
@@ -182,7 +182,7 @@ for tree in 1GiB 10kB; do
   summary "reference-$tree" "${reference[@]}" >>"$results"
   summary "b2sum-$tree" "${b2[@]}" >>"$results"
 done
-nginx_stop "$work/nginx"
+nginx stop "$work/nginx"
 empty=()
 for i in $(seq "$runs"); do t=$(run_empty); empty+=("$t"); done
 summary empty "${empty[@]}" >>"$results"
@@ -206,7 +206,7 @@ for i in $(seq "$runs"); do
   fi
   cancel+=("$(awk -v ms="$ms" 'BEGIN { printf "%.3f\n", ms / 1000 }')")
 done
-nginx_stop "$work/nginx"
+nginx stop "$work/nginx"
 summary cancel "${cancel[@]}" >>"$results"
 echo "size $(stat -c %s "$program")" >>"$results"
 

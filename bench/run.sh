@@ -19,7 +19,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win}" && pwd)
-. "$root/update/tests/nginx.sh"
+nginx() { python3 "$root/scripts/lumora_nginx.py" "$@"; }
 
 cmake --build "$build" --target bench_download winhttp_reference >/dev/null
 export WINEPREFIX=$build/wineprefix
@@ -36,8 +36,8 @@ if [ ! -f "$work/www/big.bin.minisig" ]; then
   minisign -S -s "$key" -m "$work/www/big.bin" "$work/www/small.bin" >/dev/null
 fi
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-nginx_start "$work/nginx" "$port" "$work/www"
-trap 'nginx_stop "$work/nginx"; rm -f "$work"/out-*.bin' EXIT
+nginx start "$work/nginx" --port "$port" --root "$work/www"
+trap 'nginx stop "$work/nginx"; rm -f "$work"/out-*.bin' EXIT
 
 wine_run() { "$root/scripts/wine-run.sh" "$@"; }
 seconds_of() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p'; }
@@ -87,7 +87,7 @@ PY
 )
 echo "$library"
 if [ "${BENCH_E2E:-1}" != 0 ]; then
-  nginx_stop "$work/nginx"
+  nginx stop "$work/nginx"
   echo
   echo "end to end (bench/e2e.sh)..."
   e2e=$("$root/bench/e2e.sh" "$build")

@@ -119,3 +119,14 @@ function(lumora_test_in_win64 name)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
   endif()
 endfunction()
+
+# lumora_test_port(<var> <purpose> <first port>): a TCP port for the servers
+# of one purpose in this build folder, in [first port, first port + 4095],
+# so that two builds on one machine do not collide. Derived from the build
+# folder and the purpose, so it is the same at every configure.
+function(lumora_test_port var purpose first)
+  string(MD5 build_hash "${purpose}:${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${build_hash}" 0 3 port_hex)
+  math(EXPR port "${first} + 0x${port_hex}")
+  set(${var} ${port} PARENT_SCOPE)
+endfunction()

@@ -6,7 +6,8 @@
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/terminate_handler.hpp"
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
+#include "setup/base/startup_order.hpp"
 #include "win/format.hpp"
 
 namespace brindlex {
@@ -63,6 +64,7 @@ const NT_TIB* current_tib()
 
 void handle_crash(crash_reporter& r, EXCEPTION_POINTERS* pointers)
 {
+    // append_trace reserved room for every line: nothing is allocated here.
     r.trace_snapshot.clear();
     for (const auto& line : r.trace_log)
         r.trace_snapshot.insert(r.trace_snapshot.end(), line.get(), line.get() + std::wcslen(line.get()) + 1);
@@ -134,8 +136,8 @@ crash_reporter::~crash_reporter()
     trace_log.clear();
 }
 
-// After the locales (1000) and the report buffers and upload state (1500).
-crash_reporter the_reporter __attribute__((init_priority(2000)));
+// After the locales and the report buffers and upload state.
+crash_reporter the_reporter __attribute__((init_priority(fenrix::startup_order::crash_reporter)));
 
 crash_reporter& reporter()
 {
@@ -164,17 +166,29 @@ LONG WINAPI unhandled_exception_filter(EXCEPTION_POINTERS* pointers)
                 run_contained([&r, pointers] { handle_crash(r, pointers); });
         }
     }
-    TerminateProcess(GetCurrentProcess(), 0xFFFFFFFF);
+    TerminateProcess(GetCurrentProcess(), crashed_exit_code);
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
 namespace {
 
+std::size_t units_with_zero(const std::unique_ptr<wchar_t[]>& line)
+{
+    return std::wcslen(line.get()) + 1;
+}
+
 void append_trace(std::unique_ptr<wchar_t[]> line)
 {
     crash_reporter& r = the_reporter;
     lock_guard hold(r.lock);
-    if (r.trace_log.size() >= trace_capacity)
+    const bool full = r.trace_log.size() >= trace_capacity;
+    // The snapshot the crash path copies the lines into gets its room now,
+    // on the thread that adds the line, never on a faulting one.
+    std::size_t snapshot_units = units_with_zero(line);
+    for (std::size_t i = full ? 1 : 0; i < r.trace_log.size(); ++i)
+        snapshot_units += units_with_zero(r.trace_log[i]);
+    r.trace_snapshot.reserve(snapshot_units);
+    if (full)
         r.trace_log.erase(r.trace_log.begin());
     r.trace_log.push_back(std::move(line));
 }

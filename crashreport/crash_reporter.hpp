@@ -14,9 +14,12 @@
 
 namespace brindlex {
 
+// The exit code of a process whose crash the reporter handled.
+inline constexpr UINT crashed_exit_code = 0xFFFFFFFF;
+
 // The top-level exception filter. Returns EXCEPTION_CONTINUE_SEARCH when the
 // reporter is switched off; otherwise it handles the crash and terminates the
-// process with exit code 0xFFFFFFFF, never returning.
+// process with crashed_exit_code, never returning.
 LONG WINAPI unhandled_exception_filter(EXCEPTION_POINTERS* pointers);
 
 // Adds a line to the trace log that a report carries (the last 10 lines).

@@ -13,7 +13,9 @@
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/resource_ids.h"
-#include "setup/exception_message.hpp"
+#include "crashreport/upload_protocol.hpp"
+#include "setup/base/exception_message.hpp"
+#include "setup/base/startup_order.hpp"
 #include "win/error.hpp"
 #include "win/format.hpp"
 #include "win/handle.hpp"
@@ -24,16 +26,14 @@ namespace brindlex {
 namespace {
 
 constexpr std::size_t shown_trace_units = 100;
-constexpr int status_taken = 200;
-constexpr int status_send_bxr = 449;
 
 // Reserved at start-up, so that a crash needs little memory.
-std::wstring message_text __attribute__((init_priority(1500)));
+std::wstring message_text __attribute__((init_priority(fenrix::startup_order::crash_storage)));
 MSGBOXPARAMSW box;
 
 struct reserve_message {
     reserve_message() { message_text.reserve(4352); }
-} reserve_message_at_start __attribute__((init_priority(1501)));
+} reserve_message_at_start __attribute__((init_priority(fenrix::startup_order::crash_reservations)));
 
 std::wstring load_text(UINT id, const char* failure)
 {
@@ -98,17 +98,17 @@ bool ask_for_consent(const crash_reporter& r)
 void upload_or_save(bool show_ui, bool consent)
 {
     try {
-        int status = send_report(0, consent);
+        std::uint16_t status = send_report(format::bxo, consent);
         bool second_failed = false;
-        if (status == status_send_bxr) {
+        if (status == upload::status_send_bxr) {
             try {
-                status = send_report(1, consent);
+                status = send_report(format::bxr, consent);
             } catch (...) {
                 second_failed = true;
             }
         }
         if (show_ui)
-            append_reply_text(second_failed || status != status_taken ? IDS_BRINODJ_REZULTAT_NAPAKA
+            append_reply_text(second_failed || status != upload::status_taken ? IDS_BRINODJ_REZULTAT_NAPAKA
                                                                       : IDS_BRINODJ_REZULTAT);
     } catch (...) {
         if (show_ui) {

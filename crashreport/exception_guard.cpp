@@ -57,7 +57,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl terminating_frame_handler(EXCEPTION_REC
     if (record->ExceptionFlags & unwinding_flags)
         return ExceptionContinueSearch;
     // The crash being handled ends the process this way anyway.
-    TerminateProcess(GetCurrentProcess(), 0xFFFFFFFF);
+    TerminateProcess(GetCurrentProcess(), crashed_exit_code);
     return ExceptionContinueSearch;
 }
 

@@ -23,7 +23,17 @@ inline constexpr char tag_frame[4] = {'F', 'U', 'N', '1'};
 inline constexpr std::uint16_t machine_i386 = 0x014C;
 inline constexpr std::uint32_t max_exception_parameters = 15;
 
+// The two reports of one crash: the .bxo report is sent first, the .bxr
+// report when the server asks for it.
 enum report_kind : int { bxo = 0, bxr = 1 };
+
+// The x86 CONTEXT flags of the register groups (CONTEXT_i386 and a group bit).
+inline constexpr std::uint32_t context_control = 0x10001;
+inline constexpr std::uint32_t context_integer = 0x10002;
+inline constexpr std::uint32_t context_segments = 0x10004;
+inline constexpr std::uint32_t context_floating_point = 0x10008;
+inline constexpr std::uint32_t context_debug_registers = 0x10010;
+inline constexpr std::uint32_t context_extended_registers = 0x10020;
 
 // Context groups in the order they are written; a group is present when
 // ContextFlags AND its constant is not zero.
@@ -35,12 +45,12 @@ struct context_group {
 };
 
 inline constexpr context_group context_groups[] = {
-    {0x10002, "integer", 6, 0},         // Eax Ebx Ecx Edx Esi Edi
-    {0x10001, "control", 6, 0},         // SegSs Esp Ebp SegCs Eip EFlags
-    {0x10004, "segments", 4, 0},        // SegDs SegEs SegFs SegGs
-    {0x10008, "floating point", 8, 80},  // FloatSave words, RegisterArea
-    {0x10020, "extended", 0, 512},      // ExtendedRegisters
-    {0x10010, "debug", 6, 0},           // Dr0 Dr1 Dr2 Dr3 Dr6 Dr7
+    {context_integer, "integer", 6, 0},                // Eax Ebx Ecx Edx Esi Edi
+    {context_control, "control", 6, 0},                // SegSs Esp Ebp SegCs Eip EFlags
+    {context_segments, "segments", 4, 0},              // SegDs SegEs SegFs SegGs
+    {context_floating_point, "floating point", 8, 80},  // FloatSave words, RegisterArea
+    {context_extended_registers, "extended", 0, 512},  // ExtendedRegisters
+    {context_debug_registers, "debug", 6, 0},          // Dr0 Dr1 Dr2 Dr3 Dr6 Dr7
 };
 
 // The code a C++ exception that nothing caught is reported with (the code

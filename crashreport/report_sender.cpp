@@ -14,8 +14,10 @@
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/resource_ids.h"
+#include "crashreport/upload_protocol.hpp"
 #include "http/post_chunked_request.hpp"
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
+#include "setup/base/startup_order.hpp"
 #include "stream/cache.hpp"
 #include "win/format.hpp"
 #include "win/strings.hpp"
@@ -24,10 +26,11 @@ namespace brindlex {
 
 namespace {
 
-constexpr const char* user_agent = "Brindlex/13.0";
-constexpr const char* report_path_on_server = "/BrindlexSprejem/sprejem/";
-constexpr int mode_stored_report = 0x8181;  // read, open existing, share read, sequential
-constexpr int mode_reply_page = 0x8022;     // write, create always, no sharing, sequential
+constexpr int mode_stored_report =
+    fenrix::stream::mode_read | fenrix::stream::mode_open_existing | fenrix::stream::mode_share_read |
+    fenrix::stream::mode_sequential;
+constexpr int mode_reply_page =
+    fenrix::stream::mode_write | fenrix::stream::mode_create_always | fenrix::stream::mode_sequential;
 // A reply is a short text; a server that sends more is not believed, and
 // its announced length sets nothing aside beyond this.
 constexpr std::uint64_t max_reply_size = 1024 * 1024;
@@ -35,13 +38,14 @@ constexpr std::uint64_t max_reply_size = 1024 * 1024;
 hopline::url make_endpoint()
 {
     const report_server_address server = configured_report_server();
-    return hopline::url(2, server.port, server.host.c_str(), "", "", report_path_on_server);
+    return hopline::url(2, server.port, server.host.c_str(), "", "", upload::path);
 }
 
 // Built after the locales and before the reporter is installed.
-hopline::url endpoint __attribute__((init_priority(1500))) = make_endpoint();
-report_sender process_sender __attribute__((init_priority(1500)));
-fenrix::stream::memory_file request_body __attribute__((init_priority(1500)))(4096);
+using fenrix::startup_order::crash_storage;
+hopline::url endpoint __attribute__((init_priority(crash_storage))) = make_endpoint();
+report_sender process_sender __attribute__((init_priority(crash_storage)));
+fenrix::stream::memory_file request_body __attribute__((init_priority(crash_storage)))(4096);
 
 // Removes a file; one that is already gone is no error.
 void remove_file(const std::wstring& path)
@@ -82,7 +86,7 @@ void report_sender::init()
 {
     // The connection refers to the session: it goes first.
     connection.reset();
-    session = std::make_unique<hopline::session>(user_agent);
+    session = std::make_unique<hopline::session>(upload::user_agent);
     connection = std::make_unique<hopline::connection>(*session, endpoint.scheme, endpoint.host, endpoint.port);
     headers.clear();
     const wchar_t* language = nullptr;
@@ -93,7 +97,7 @@ void report_sender::init()
         wembra::wide_to_multibyte(CP_UTF8, 0, language, length, value);
         headers["Accept-Language"] = value;
     }
-    headers["Content-Type"] = "application/x-brindlexz";
+    headers["Content-Type"] = upload::content_type;
 }
 
 std::uint16_t report_sender::post(fenrix::stream::basic_file& body)
@@ -197,7 +201,7 @@ bool report_sender::save_unexpected_reply()
     page.close();
     if (!written)
         return false;
-    if (reporter().interactive)
+    if (interactive)
         open_with_shell(response_path);
     return true;
 }
@@ -224,8 +228,9 @@ std::uint16_t report_sender::post_file(const std::wstring& path)
     return status;
 }
 
-std::uint16_t send_report(int kind, bool include_trace)
+std::uint16_t send_report(format::report_kind kind, bool include_trace)
 {
+    process_sender.interactive = reporter().interactive;
     process_sender.init();
     request_body.seek(0);
     request_body.truncate();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "crashreport/report_format.hpp"
 #include "http/header_map.hpp"
 #include "http/session.hpp"
 #include "parser/url.hpp"
@@ -40,6 +41,10 @@ public:
     std::wstring response_text;
     std::wstring response_path;
     fenrix::stream::memory_file response_body;
+    // Whether a saved unexpected reply is also opened with the shell: only a
+    // process in the interactive window station has a user to show it to.
+    // The owner sets it before posting.
+    bool interactive = false;
 
 private:
     void interpret_reply(const std::string& content_type);
@@ -50,7 +55,7 @@ private:
 };
 
 // The crash worker's upload of a freshly written report of `kind`.
-std::uint16_t send_report(int kind, bool include_trace);
+std::uint16_t send_report(format::report_kind kind, bool include_trace);
 
 // The process-wide sender of the crash worker (its last reply).
 report_sender& crash_sender();

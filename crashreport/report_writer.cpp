@@ -9,7 +9,8 @@
 
 #include "crashreport/report_format.hpp"
 #include "crashreport/reporter_state.hpp"
-#include "setup/locale.hpp"
+#include "setup/base/locale.hpp"
+#include "setup/base/startup_order.hpp"
 #include "stream/cache.hpp"
 #include "stream/zlib_writer.hpp"
 #include "win/error.hpp"
@@ -22,16 +23,20 @@ namespace {
 using fenrix::stream::basic;
 
 constexpr std::size_t path_units = 260;
-constexpr int mode_report = 0x819B;     // read, write, create new, share read, sequential
-constexpr int mode_companion = 0x80A3;  // read, write, create always, no sharing, sequential
+// A new number for each crash: the .bxo file is created new, so two
+// processes that crash at once take different numbers.
+constexpr int mode_report = fenrix::stream::mode_read | fenrix::stream::mode_write | fenrix::stream::mode_create_new |
+                            fenrix::stream::mode_share_read | fenrix::stream::mode_sequential;
+constexpr int mode_companion = fenrix::stream::mode_read | fenrix::stream::mode_write |
+                               fenrix::stream::mode_create_always | fenrix::stream::mode_sequential;
 // A corrupt chain could loop; the system never nests records this deep.
 constexpr unsigned max_chain_length = 64;
 
 // Crash-time storage, reserved before the entry point (after the locales).
-std::wstring report_path_ __attribute__((init_priority(1500)));
-std::wstring module_name __attribute__((init_priority(1500)));
+std::wstring report_path_ __attribute__((init_priority(fenrix::startup_order::crash_storage)));
+std::wstring module_name __attribute__((init_priority(fenrix::startup_order::crash_storage)));
 unsigned report_counter = 0;
-fenrix::stream::cached_file report_stream __attribute__((init_priority(1500)))(4096);
+fenrix::stream::cached_file report_stream __attribute__((init_priority(fenrix::startup_order::crash_storage)))(4096);
 CONTEXT context_copy;
 STACKFRAME64 stack_frame;
 
@@ -69,28 +74,28 @@ void write_context(report_output& out, const CONTEXT& c)
 {
     const DWORD flags = c.ContextFlags;
     out.u32(flags);
-    if (flags & 0x10002) {
+    if (flags & format::context_integer) {
         for (DWORD value : {c.Eax, c.Ebx, c.Ecx, c.Edx, c.Esi, c.Edi})
             out.u32(value);
     }
-    if (flags & 0x10001) {
+    if (flags & format::context_control) {
         for (DWORD value : {c.SegSs, c.Esp, c.Ebp, c.SegCs, c.Eip, c.EFlags})
             out.u32(value);
     }
-    if (flags & 0x10004) {
+    if (flags & format::context_segments) {
         for (DWORD value : {c.SegDs, c.SegEs, c.SegFs, c.SegGs})
             out.u32(value);
     }
-    if (flags & 0x10008) {
+    if (flags & format::context_floating_point) {
         const FLOATING_SAVE_AREA& f = c.FloatSave;
         for (DWORD value : {f.ControlWord, f.StatusWord, f.TagWord, f.ErrorOffset, f.ErrorSelector, f.DataOffset,
                             f.DataSelector, f.Cr0NpxState})
             out.u32(value);
         out.bytes(f.RegisterArea, sizeof f.RegisterArea);
     }
-    if (flags & 0x10020)
+    if (flags & format::context_extended_registers)
         out.bytes(c.ExtendedRegisters, sizeof c.ExtendedRegisters);
-    if (flags & 0x10010) {
+    if (flags & format::context_debug_registers) {
         for (DWORD value : {c.Dr0, c.Dr1, c.Dr2, c.Dr3, c.Dr6, c.Dr7})
             out.u32(value);
     }
@@ -139,7 +144,7 @@ void write_stack_snapshot(report_output& out, bool walked, const STACKFRAME64& f
     out.bytes(reinterpret_cast<const void*>(std::uintptr_t(stack)), size);
 }
 
-void write_module(report_output& out, int kind, DWORD64 base)
+void write_module(report_output& out, format::report_kind kind, DWORD64 base)
 {
     const IMAGE_NT_HEADERS* headers = ImageNtHeader(reinterpret_cast<void*>(std::uintptr_t(base)));
     module_file_name(reinterpret_cast<HMODULE>(std::uintptr_t(base)), module_name);
@@ -152,7 +157,7 @@ void write_module(report_output& out, int kind, DWORD64 base)
     out.u32(std::uint32_t(base));
 }
 
-void walk_stack(report_output& out, int kind)
+void walk_stack(report_output& out, format::report_kind kind)
 {
     const crash_reporter& r = reporter();
     context_copy = *r.exception_pointers->ContextRecord;
@@ -243,7 +248,7 @@ void module_file_name(HMODULE module, std::wstring& name)
         name.erase(0, slash + 1);
 }
 
-void write_report(int kind, bool include_trace, basic& stream)
+void write_report(format::report_kind kind, bool include_trace, basic& stream)
 {
     const crash_reporter& r = reporter();
     fenrix::zlib_writer compressor(stream, 9, 4096);

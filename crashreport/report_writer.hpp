@@ -8,13 +8,14 @@
 
 #include <string>
 
+#include "crashreport/report_format.hpp"
 #include "stream/basic.hpp"
 
 namespace brindlex {
 
-// Writes one report of `kind` (0 .bxo, 1 .bxr) as a zlib stream into `stream`
+// Writes one report of `kind` (format::bxo or format::bxr) as a zlib stream into `stream`
 // from its current position. Needs the crash-time state of the reporter.
-void write_report(int kind, bool include_trace, fenrix::stream::basic& stream);
+void write_report(format::report_kind kind, bool include_trace, fenrix::stream::basic& stream);
 
 // Writes n.bxo and n.bxr with the smallest n for which no n.bxo exists.
 // Throws wembra::win_runtime_error ("GetTempPath failed", "Napaka pri

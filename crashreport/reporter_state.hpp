@@ -1,6 +1,8 @@
 // The reporter's process-wide state, shared by its parts: installation and
 // the exception filter, the report writer, the crash worker and the start-up
-// sender. Everything the crash path fills is reserved at start-up.
+// sender. Everything the crash path fills is reserved at start-up, and the
+// trace snapshot whenever a trace line is added, so a crash allocates nothing
+// on the faulting thread.
 #pragma once
 
 #include <windows.h>
@@ -30,7 +32,7 @@ struct crash_reporter {
     wembra::win_handle<0> startup_thread;
     LPTOP_LEVEL_EXCEPTION_FILTER previous_filter = nullptr;
     std::vector<std::unique_ptr<wchar_t[]>> trace_log;  // oldest first, at most 10
-    std::vector<wchar_t> trace_snapshot;                 // lines, each with its zero
+    std::vector<wchar_t> trace_snapshot;                 // lines, each with its zero; room kept for all
     EXCEPTION_POINTERS* exception_pointers = nullptr;
     HANDLE crash_thread_handle = nullptr;
     HANDLE crash_process_handle = nullptr;

@@ -10,6 +10,7 @@
 #include "crashreport/report_sender.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
+#include "crashreport/upload_protocol.hpp"
 #include "win/error.hpp"
 #include "win/handle.hpp"
 
@@ -18,7 +19,6 @@ namespace brindlex {
 namespace {
 
 constexpr DWORD mutex_wait_ms = 1000;
-constexpr int status_send_bxr = 449;
 
 // One pass over the stored reports: each n.bxo is offered once and removed;
 // its n.bxr follows when the server asks for it and is removed otherwise.
@@ -42,6 +42,7 @@ void send_stored_reports()
 
     std::optional<report_sender> sender;
     sender.emplace();
+    sender->interactive = reporter().interactive;
     sender->init();
     do {
         path.resize(folder_length);
@@ -50,7 +51,7 @@ void send_stored_reports()
             const std::uint16_t status = sender->post_file(path);
             path.erase(path.rfind(L'.'));
             path += L".bxr";
-            if (status == status_send_bxr)
+            if (status == upload::status_send_bxr)
                 sender->post_file(path);
             else
                 std::filesystem::remove(std::filesystem::path(path));

@@ -28,7 +28,7 @@
 #include "http/request_support.hpp"
 #include "http/session.hpp"
 #include "parser/url.hpp"
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 #include "win/error.hpp"
 #include "win/handle.hpp"
 

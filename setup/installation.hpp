@@ -4,7 +4,7 @@
 #pragma once
 
 #include "setup/languages.hpp"
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 
 namespace fenrix {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "setup/crash_guard.hpp"
-#include "setup/exception_message.hpp"
+#include "setup/base/exception_message.hpp"
 #include "setup/languages.hpp"
 #include "setup/setup_dialog.hpp"
 #include "setup/string_resource.hpp"

@@ -1,7 +1,7 @@
 #include "setup/setup_dialog.hpp"
 
 #include "setup/crash_guard.hpp"
-#include "setup/exception_message.hpp"
+#include "setup/base/exception_message.hpp"
 #include "setup/installation.hpp"
 #include "setup/string_resource.hpp"
 #include "win/strings.hpp"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "setup/languages.hpp"
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 #include "setup/progress_bar.hpp"
 
 namespace fenrix {

@@ -11,7 +11,7 @@
 
 #include "signature/base64_decoder.hpp"
 #include "signature/untrusted_comment.hpp"
-#include "update/line_reader.hpp"
+#include "stream/line_reader.hpp"
 
 namespace fenrix::minisign {
 

@@ -8,7 +8,7 @@
 #include <sodium/crypto_sign.h>
 #include <sodium/utils.h>
 
-#include "update/line_reader.hpp"
+#include "stream/line_reader.hpp"
 
 namespace fenrix::minisign {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "update/line_reader.hpp"
+#include "stream/line_reader.hpp"
 
 namespace fenrix {
 

@@ -24,7 +24,7 @@
 #include "http/header_map.hpp"
 #include "http/session.hpp"
 #include "parser/url.hpp"
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 #include "signature/minisign.hpp"
 #include "stream/basic.hpp"
 #include "stream/last_error.hpp"

@@ -6,8 +6,8 @@
 
 #include "http/header_map.hpp"
 #include "parser/url.hpp"
-#include "setup/locale.hpp"
-#include "setup/platform.hpp"
+#include "setup/base/locale.hpp"
+#include "setup/base/platform.hpp"
 #include "signature/trusted_keys.hpp"
 #include "stream/memory_file.hpp"
 #include "update/descriptor.hpp"

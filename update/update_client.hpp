@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "http/session.hpp"
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 #include "update/descriptor_packages.hpp"
 
 namespace fenrix {

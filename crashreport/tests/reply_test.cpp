@@ -13,7 +13,7 @@ struct header_case {
     const char* value;
 };
 
-TEST(ReplyHeader, ContentTypeLines)
+TEST(reply_header, content_type_lines)
 {
     const header_case cases[] = {
         {"Content-Type: text/plain; charset=UTF-8\r\n", true, "text/plain; charset=UTF-8"},
@@ -36,7 +36,7 @@ TEST(ReplyHeader, ContentTypeLines)
     }
 }
 
-TEST(ReplyHeader, ValueEndsAtAZeroByte)
+TEST(reply_header, value_ends_at_a_zero_byte)
 {
     const char line[] = "Content-Type: text/plain\0garbage\r\n";
     std::string value;
@@ -52,7 +52,7 @@ struct split_case {
     reply_decoding decoding;
 };
 
-TEST(ReplyContentType, SplitAndDecoding)
+TEST(reply_content_type, split_and_decoding)
 {
     const split_case cases[] = {
         {"text/plain; charset=UTF-8", true, true, "UTF-8", reply_decoding::utf8},

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "crashreport/crash_reporter.hpp"
 #include "crashreport/exception_guard.hpp"
+#include "crashreport/report_format.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "stream/memory_file.hpp"
@@ -28,7 +30,7 @@ std::string read_back(fenrix::stream::memory_file& body)
         std::string(reinterpret_cast<const char*>(body.bytes()), std::size_t(body.size())));
 }
 
-report_reader::report write_and_read(int kind, bool include_trace)
+report_reader::report write_and_read(format::report_kind kind, bool include_trace)
 {
     fenrix::stream::memory_file body;
     write_report(kind, include_trace, body);
@@ -78,9 +80,9 @@ protected:
     EXCEPTION_POINTERS pointers{};
 };
 
-TEST_F(crash_state, ObservationReportHoldsTheExceptionAndModuleRelativeFrames)
+TEST_F(crash_state, observation_report_holds_the_exception_and_module_relative_frames)
 {
-    const report_reader::report r = write_and_read(0, true);
+    const report_reader::report r = write_and_read(format::bxo, true);
     EXPECT_FALSE(r.detailed);
     ASSERT_EQ(r.exceptions.size(), 1u);
     EXPECT_EQ(r.exceptions[0].code, 0xC0000005u);
@@ -100,12 +102,12 @@ TEST_F(crash_state, ObservationReportHoldsTheExceptionAndModuleRelativeFrames)
         EXPECT_FALSE(f.snapshot);
 }
 
-TEST_F(crash_state, DetailedReportAddsChainContextChecksumsAndSnapshots)
+TEST_F(crash_state, detailed_report_adds_chain_context_checksums_and_snapshots)
 {
     EXCEPTION_RECORD inner{};
     inner.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO;
     record.ExceptionRecord = &inner;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     EXPECT_TRUE(r.detailed);
     ASSERT_EQ(r.exceptions.size(), 2u);
     EXPECT_EQ(r.exceptions[1].code, 0xC0000094u);
@@ -119,43 +121,77 @@ TEST_F(crash_state, DetailedReportAddsChainContextChecksumsAndSnapshots)
     EXPECT_EQ(r.frames[0].snapshot->address, context.Esp);
 }
 
-TEST_F(crash_state, TraceSectionOnlyWhenAskedForAndPresent)
+// One register group at a time (its group bit without the architecture bit,
+// which would make every group present): the writer picks the group by its
+// named flag and writes that group's registers, nothing else.
+TEST_F(crash_state, each_named_context_group_alone)
+{
+    struct group_case {
+        std::uint32_t flag;
+        const char* first_register;
+        std::uint32_t first_value;
+        std::size_t registers;
+        std::size_t areas;
+    };
+    const group_case cases[] = {
+        {format::context_integer, "eax", context.Eax, 6, 0},
+        {format::context_control, "ss", context.SegSs, 6, 0},
+        {format::context_segments, "ds", context.SegDs, 4, 0},
+        {format::context_floating_point, "fpu control", context.FloatSave.ControlWord, 8, 1},
+        {format::context_extended_registers, nullptr, 0, 0, 1},
+        {format::context_debug_registers, "dr0", context.Dr0, 6, 0},
+    };
+    for (const group_case& c : cases) {
+        context.ContextFlags = c.flag & 0xFFFF;
+        const report_reader::report r = write_and_read(format::bxr, false);
+        ASSERT_TRUE(r.context) << std::hex << c.flag;
+        EXPECT_EQ(r.context->flags, c.flag & 0xFFFF);
+        ASSERT_EQ(r.context->registers.size(), c.registers) << std::hex << c.flag;
+        EXPECT_EQ(r.context->areas.size(), c.areas) << std::hex << c.flag;
+        if (c.first_register) {
+            EXPECT_EQ(r.context->registers[0].first, c.first_register);
+            EXPECT_EQ(r.context->registers[0].second, c.first_value) << c.first_register;
+        }
+    }
+}
+
+TEST_F(crash_state, trace_section_only_when_asked_for_and_present)
 {
     const std::wstring lines(L"prvi\0drugi \u010d\0", 13);
     reporter().trace_snapshot.assign(lines.begin(), lines.end());
-    EXPECT_EQ(write_and_read(0, true).trace, (std::vector<std::u16string>{u"prvi", u"drugi \u010d"}));
-    EXPECT_TRUE(write_and_read(0, false).trace.empty());
-    EXPECT_EQ(write_and_read(1, true).trace.size(), 2u);
+    EXPECT_EQ(write_and_read(format::bxo, true).trace, (std::vector<std::u16string>{u"prvi", u"drugi \u010d"}));
+    EXPECT_TRUE(write_and_read(format::bxo, false).trace.empty());
+    EXPECT_EQ(write_and_read(format::bxr, true).trace.size(), 2u);
 }
 
 // A corrupt frame pointer far above the stack must not make the snapshot read
 // beyond the committed stack of the faulting thread.
-TEST_F(crash_state, CorruptFramePointerCopiesNoMoreThanTheStack)
+TEST_F(crash_state, corrupt_frame_pointer_copies_no_more_than_the_stack)
 {
     context.Ebp = context.Esp + 0x4000000;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     ASSERT_FALSE(r.frames.empty());
     if (r.frames[0].snapshot) {
         EXPECT_LE(r.frames[0].snapshot->bytes.size(), reporter().crash_stack_high - context.Esp);
     }
 }
 
-TEST_F(crash_state, SnapshotStopsAtTheEndOfTheStack)
+TEST_F(crash_state, snapshot_stops_at_the_end_of_the_stack)
 {
     ASSERT_GT(context.Ebp, context.Esp + 4);
     reporter().crash_stack_high = context.Esp + 4;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     ASSERT_FALSE(r.frames.empty());
     ASSERT_TRUE(r.frames[0].snapshot);
     EXPECT_EQ(r.frames[0].snapshot->bytes.size(), 4u);
 }
 
-TEST_F(crash_state, SnapshotOfAStackPointerOutsideTheStackIsEmpty)
+TEST_F(crash_state, snapshot_of_a_stack_pointer_outside_the_stack_is_empty)
 {
     static char elsewhere[4096];
     context.Esp = DWORD(reinterpret_cast<std::uintptr_t>(elsewhere));
     context.Ebp = context.Esp + 64;
-    const report_reader::report r = write_and_read(1, false);
+    const report_reader::report r = write_and_read(format::bxr, false);
     ASSERT_FALSE(r.frames.empty());
     EXPECT_FALSE(r.frames[0].snapshot) << "only the faulting thread's stack is copied";
 }
@@ -210,7 +246,7 @@ protected:
     fs::path folder;
 };
 
-TEST_F(report_files, TakesTheSmallestFreeNumber)
+TEST_F(report_files, takes_the_smallest_free_number)
 {
     touch("0.bxo");
     touch("1.bxo");
@@ -222,7 +258,7 @@ TEST_F(report_files, TakesTheSmallestFreeNumber)
     EXPECT_EQ(content("0.bxo"), "old");
 }
 
-TEST_F(report_files, ReplacesALeftoverCompanionFile)
+TEST_F(report_files, replaces_a_leftover_companion_file)
 {
     touch("0.bxr", std::string(10000, 'x'));
     save_report_files(false);
@@ -230,7 +266,7 @@ TEST_F(report_files, ReplacesALeftoverCompanionFile)
     EXPECT_TRUE(report_reader::parse_report(report_reader::inflate_report(content("0.bxr"))).detailed);
 }
 
-TEST_F(report_files, MissingFolderFailsWithoutFiles)
+TEST_F(report_files, missing_folder_fails_without_files)
 {
     use_temp(folder / "missing");
     try {
@@ -243,7 +279,7 @@ TEST_F(report_files, MissingFolderFailsWithoutFiles)
     EXPECT_TRUE(names().empty());
 }
 
-TEST(ModuleFileName, BareNamesOfLoadedModules)
+TEST(module_file_name, bare_names_of_loaded_modules)
 {
     std::wstring name;
     module_file_name(GetModuleHandleW(L"kernel32.dll"), name);
@@ -251,7 +287,7 @@ TEST(ModuleFileName, BareNamesOfLoadedModules)
     EXPECT_THROW(module_file_name(reinterpret_cast<HMODULE>(0x10), name), wembra::win_runtime_error);
 }
 
-TEST(TraceLog, KeepsTheLastTenLines)
+TEST(trace_log, keeps_the_last_ten_lines)
 {
     crash_reporter& r = reporter();
     r.trace_log.clear();
@@ -265,7 +301,25 @@ TEST(TraceLog, KeepsTheLastTenLines)
     r.trace_log.clear();
 }
 
-TEST(TraceLog, ConvertsFromCodePagesAndStopsAtZeroOrLength)
+// The crash path copies the lines into the snapshot on the faulting thread;
+// adding a line keeps room for all of them, so that copy allocates nothing.
+TEST(trace_log, snapshot_room_kept_for_every_line)
+{
+    crash_reporter& r = reporter();
+    r.trace_log.clear();
+    std::vector<wchar_t>().swap(r.trace_snapshot);
+    for (int i = 0; i < 14; ++i) {
+        const std::wstring line(std::size_t(i * 37 % 50), wchar_t(L'a' + i));
+        add_trace(line.c_str(), line.size());
+        std::size_t needed = 0;
+        for (const auto& kept : r.trace_log)
+            needed += std::wcslen(kept.get()) + 1;
+        EXPECT_GE(r.trace_snapshot.capacity(), needed) << "after line " << i;
+    }
+    r.trace_log.clear();
+}
+
+TEST(trace_log, converts_from_code_pages_and_stops_at_zero_or_length)
 {
     crash_reporter& r = reporter();
     r.trace_log.clear();
@@ -281,7 +335,7 @@ TEST(TraceLog, ConvertsFromCodePagesAndStopsAtZeroOrLength)
     r.trace_log.clear();
 }
 
-TEST(ExceptionGuards, ThrownObjectsEndTheCallQuietly)
+TEST(exception_guards, thrown_objects_end_the_call_quietly)
 {
     EXPECT_FALSE(run_quietly([] { throw 7; }));
     EXPECT_FALSE(run_contained([] { throw std::runtime_error("x"); }));
@@ -289,7 +343,7 @@ TEST(ExceptionGuards, ThrownObjectsEndTheCallQuietly)
     EXPECT_EQ(run_guarded([] { return 42; }), 42);
 }
 
-TEST(Installation, FilterInForceInTheExecutable)
+TEST(installation, filter_in_force_in_the_executable)
 {
     ASSERT_TRUE(enabled());
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(nullptr);

@@ -30,11 +30,13 @@ import glob
 import hashlib
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+import lumora_nginx  # noqa: E402
 
 WINDOWS_NAMES = ["win11", "win10", "win8_1", "win8", "win7sp1", "win7"]
 TITLE = "Namestitveni program"
@@ -135,75 +137,15 @@ def demo_msi(out_folder):
     return msi.read_bytes()
 
 
-class Nginx:
-    """nginx on 127.0.0.1:E2E_PORT serving one tree; the access log records every
-    request with its status and the bytes of the body sent."""
-
-    def __init__(self, root, folder, slow=None, rate="20k"):
-        self.folder = folder
-        self.log = folder / "access.log"
-        folder.mkdir(parents=True, exist_ok=True)
-        slow_block = ""
-        if slow:
-            slow_block = f"""
-        location ~ {slow} {{
-            limit_rate {rate};
-        }}"""
-        config = folder / "nginx.conf"
-        config.write_text(f"""
-daemon off;
-master_process off;
-worker_processes 1;
-pid {folder}/nginx.pid;
-error_log {folder}/error.log;
-events {{ worker_connections 64; }}
-http {{
-    access_log off;
-    client_body_temp_path {folder}/tmp;
-    proxy_temp_path {folder}/tmp;
-    fastcgi_temp_path {folder}/tmp;
-    uwsgi_temp_path {folder}/tmp;
-    scgi_temp_path {folder}/tmp;
-    default_type application/octet-stream;
-    sendfile off;
-    log_format requests '$request_method $uri $status $body_bytes_sent';
-    server {{
-        listen 127.0.0.1:{PORT};
-        root {root};
-        access_log {self.log} requests;{slow_block}
-    }}
-}}
-""")
-        (folder / "tmp").mkdir(exist_ok=True)
-        self.process = subprocess.Popen(["nginx", "-c", str(config), "-p", str(folder)],
-                                        stdin=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while not self.log.exists():
-            if self.process.poll() is not None or time.time() > deadline:
-                raise SystemExit(f"nginx did not start: {(folder / 'error.log').read_text()}")
-            time.sleep(0.05)
-
-    def requests(self):
-        """(method, path, status, bytes) of every request so far."""
-        if not self.log.exists():
-            return []
-        out = []
-        for line in self.log.read_text().splitlines():
-            method, path, status, size = line.split(" ")
-            out.append((method, path, int(status), int(size)))
-        return out
-
-    def clear_log(self):
-        self.log.write_text("")
-        os.kill(self.process.pid, signal.SIGUSR1)  # reopen the log file
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(10)
+def Nginx(root, folder, slow=None, rate="20k"):
+    """nginx on 127.0.0.1:E2E_PORT serving one tree (scripts/lumora_nginx.py);
+    paths matching the regular expression `slow` are sent at `rate`. Its
+    requests() are (method, path, status, body bytes sent)."""
+    locations = [lumora_nginx.limit_rate(slow, rate)] if slow else []
+    try:
+        return lumora_nginx.Nginx(folder, [lumora_nginx.site(PORT, root, locations)])
+    except RuntimeError as error:
+        raise SystemExit(str(error))
 
 
 def app_folder(program, recorder=True, broken_installer=False):

@@ -22,18 +22,16 @@ lumora_test(setup_resources_tests LABEL setup SOURCES tests/resources_test.cpp)
 target_compile_definitions(setup_resources_tests PRIVATE LUMORA_SETUP_PROGRAM=L"Z:$<TARGET_FILE:LumoraSetup>")
 add_dependencies(setup_resources_tests LumoraSetup)
 
-# The test programs need the test key pair and the update server library
-# maker of the folders added after this one: they are defined at the end.
+# The test programs need the test key pair (signature/) and the update
+# server library maker (update/), both added before this folder.
 function(lumora_setup_gui_tests)
   if(NOT TARGET lumora_test_trusted_keys)
     return()  # no minisign: no test key pair
   endif()
-  # The test build's update server: 127.0.0.1 on a port derived from the
-  # build folder, so that two builds on one machine (or a web server already
-  # on port 80) do not collide. The shipped program and the demo use port 80.
-  string(MD5 build_hash "setup-e2e:${CMAKE_BINARY_DIR}")
-  string(SUBSTRING "${build_hash}" 0 3 port_hex)
-  math(EXPR port "24200 + 0x${port_hex}")
+  # The test build's update server: 127.0.0.1 on a port of this build folder,
+  # so that a web server already on port 80 does not collide. The shipped
+  # program and the demo use port 80.
+  lumora_test_port(port setup-e2e 24200)
   # Transfers that stall end after 5 s rather than a minute, so that the
   # hostile server cases stay quick.
   lumora_update_server(lumora_setup_test_server 127.0.0.1 ${port} 5000)
@@ -90,4 +88,4 @@ function(lumora_setup_e2e_tests name_prefix script fixture environment work)
       ENVIRONMENT "${environment};E2E_WORK=${work}/${case}")
   endforeach()
 endfunction()
-cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL lumora_setup_gui_tests)
+lumora_setup_gui_tests()

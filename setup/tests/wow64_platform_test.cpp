@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "setup/platform.hpp"
+#include "setup/base/platform.hpp"
 #include "win/tests/wow64.hpp"
 
 namespace {

@@ -13,7 +13,7 @@ namespace {
 using namespace fenrix::stream;
 using fenrix::stream::testing::text_source;
 
-TEST(BasicStream, DefaultFailsTransfersButFlushesAndCloses)
+TEST(basic_stream, default_fails_transfers_but_flushes_and_closes)
 {
     basic s;
     char byte = 0;
@@ -27,7 +27,7 @@ TEST(BasicStream, DefaultFailsTransfersButFlushesAndCloses)
     EXPECT_EQ(s.state, ok);
 }
 
-TEST(BasicStream, SkipZeroDoesNothing)
+TEST(basic_stream, skip_zero_does_nothing)
 {
     text_source s("abc");
     s.skip(0);
@@ -35,7 +35,7 @@ TEST(BasicStream, SkipZeroDoesNothing)
     EXPECT_EQ(s.state, ok);
 }
 
-TEST(BasicStream, SkipOfSmallAmountsReadsBytewise)
+TEST(basic_stream, skip_of_small_amounts_reads_bytewise)
 {
     text_source s("abcdef", 1);
     s.skip(1);
@@ -43,7 +43,7 @@ TEST(BasicStream, SkipOfSmallAmountsReadsBytewise)
     EXPECT_EQ(s.pos, 5u);
 }
 
-TEST(BasicStream, SkipPastTheEndOfAShortSource)
+TEST(basic_stream, skip_past_the_end_of_a_short_source)
 {
     text_source small("abc");
     EXPECT_THROW(small.skip(5), std::system_error);
@@ -52,7 +52,7 @@ TEST(BasicStream, SkipPastTheEndOfAShortSource)
     EXPECT_NE(large.state, ok);
 }
 
-TEST(BasicStream, SkipOfALargeAmountConsumesExactly)
+TEST(basic_stream, skip_of_a_large_amount_consumes_exactly)
 {
     text_source s(std::string(70000, 'x') + "tail", 4000);
     s.skip(70000);
@@ -61,7 +61,7 @@ TEST(BasicStream, SkipOfALargeAmountConsumesExactly)
     EXPECT_EQ(std::string(rest, 4), "tail");
 }
 
-TEST(BasicStream, ReadArrayCountsWholeElements)
+TEST(basic_stream, read_array_counts_whole_elements)
 {
     text_source s("12345", 2);
     char out[8];
@@ -71,14 +71,14 @@ TEST(BasicStream, ReadArrayCountsWholeElements)
     EXPECT_EQ(std::string(out, 8), "12345678");
 }
 
-TEST(BasicStream, ReadArrayRejectsAnOverflowingSize)
+TEST(basic_stream, read_array_rejects_an_overflowing_size)
 {
     text_source s("x");
     char out;
     EXPECT_THROW(s.read_array(&out, SIZE_MAX / 2 + 1, 2), std::invalid_argument);
 }
 
-TEST(BasicStream, WriteStreamCopiesUntilTheSourceEnds)
+TEST(basic_stream, write_stream_copies_until_the_source_ends)
 {
     text_source src(std::string(100000, 'q'), 777);
     memory_file dst;
@@ -87,7 +87,7 @@ TEST(BasicStream, WriteStreamCopiesUntilTheSourceEnds)
     EXPECT_EQ(dst.size(), 100000u);
 }
 
-TEST(BasicStream, WriteStreamStopsAtTheAmount)
+TEST(basic_stream, write_stream_stops_at_the_amount)
 {
     text_source src("abcdef");
     memory_file dst;
@@ -95,7 +95,7 @@ TEST(BasicStream, WriteStreamStopsAtTheAmount)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(dst.bytes()), 4), "abcd");
 }
 
-TEST(BasicStream, WriteStreamReportsAFailedWrite)
+TEST(basic_stream, write_stream_reports_a_failed_write)
 {
     text_source src("abcdef");
     basic sink;  // fails every write
@@ -103,7 +103,7 @@ TEST(BasicStream, WriteStreamReportsAFailedWrite)
     EXPECT_EQ(sink.state, fail);
 }
 
-TEST(BasicFile, DefaultTimesAndLocks)
+TEST(basic_file, default_times_and_locks)
 {
     memory_file f;
     EXPECT_TRUE(f.ctime().is_none());
@@ -119,7 +119,7 @@ TEST(BasicFile, DefaultTimesAndLocks)
     }
 }
 
-TEST(BasicFile, SkipSeeksAndRejectsHugeAmounts)
+TEST(basic_file, skip_seeks_and_rejects_huge_amounts)
 {
     memory_file f;
     f.write("abcdef", 6);
@@ -129,7 +129,7 @@ TEST(BasicFile, SkipSeeksAndRejectsHugeAmounts)
     EXPECT_THROW(f.skip(0x8000000000000000ULL), std::invalid_argument);
 }
 
-TEST(TimePoint, ConvertsFileTimes)
+TEST(time_point, converts_file_times)
 {
     EXPECT_EQ(time_point::from_file_time(116444736000000000ULL).ticks, 0);
     EXPECT_EQ(time_point{5}.to_file_time(), 116444736000000005ULL);

@@ -57,7 +57,7 @@ std::string pattern(std::size_t n, int seed = 0)
 
 constexpr std::size_t block = 4096;
 
-TEST(Cache, SmallWriteStaysInTheBlockUntilFlush)
+TEST(cache, small_write_stays_in_the_block_until_flush)
 {
     recording_file f;
     {
@@ -79,7 +79,7 @@ TEST(Cache, SmallWriteStaysInTheBlockUntilFlush)
     EXPECT_EQ(f.writes.size(), 1u) << "a clean block is not written again";
 }
 
-TEST(Cache, DestructionWritesBackAndPositionsTheSource)
+TEST(cache, destruction_writes_back_and_positions_the_source)
 {
     recording_file f;
     {
@@ -90,7 +90,7 @@ TEST(Cache, DestructionWritesBackAndPositionsTheSource)
     EXPECT_EQ(f.tell(), 3u);
 }
 
-TEST(Cache, LargeWritePassesWholeBlocksThrough)
+TEST(cache, large_write_passes_whole_blocks_through)
 {
     recording_file f;
     const std::string text = pattern(10000);
@@ -108,7 +108,7 @@ TEST(Cache, LargeWritePassesWholeBlocksThrough)
     EXPECT_EQ(f.content().substr(100), text);
 }
 
-TEST(Cache, LargeReadPassesWholeBlocksThrough)
+TEST(cache, large_read_passes_whole_blocks_through)
 {
     recording_file f;
     const std::string text = pattern(20000);
@@ -126,7 +126,7 @@ TEST(Cache, LargeReadPassesWholeBlocksThrough)
     EXPECT_EQ(c.block_region().start, 8192u);
 }
 
-TEST(Cache, ReadsAcrossTheEndAndAtTheEnd)
+TEST(cache, reads_across_the_end_and_at_the_end)
 {
     recording_file f;
     f.write("hello", 5);
@@ -140,7 +140,7 @@ TEST(Cache, ReadsAcrossTheEndAndAtTheEnd)
     EXPECT_EQ(c.state, fenrix::stream::eof);
 }
 
-TEST(Cache, ReadSeesBytesOfADirtyBlock)
+TEST(cache, read_sees_bytes_of_a_dirty_block)
 {
     recording_file f;
     cache c(f, block);
@@ -152,7 +152,7 @@ TEST(Cache, ReadSeesBytesOfADirtyBlock)
     EXPECT_TRUE(f.writes.empty());
 }
 
-TEST(Cache, SeekToEndAppendsAfterTheCachedSize)
+TEST(cache, seek_to_end_appends_after_the_cached_size)
 {
     recording_file f;
     {
@@ -164,7 +164,7 @@ TEST(Cache, SeekToEndAppendsAfterTheCachedSize)
     EXPECT_EQ(f.content(), "abcdef");
 }
 
-TEST(Cache, SeekErrors)
+TEST(cache, seek_errors)
 {
     recording_file f;
     cache c(f, block);
@@ -174,7 +174,7 @@ TEST(Cache, SeekErrors)
     EXPECT_EQ(c.seek(-2, cur), 3u);
 }
 
-TEST(Cache, TruncateInsideADirtyBlockShortensItsRegion)
+TEST(cache, truncate_inside_a_dirty_block_shortens_its_region)
 {
     recording_file f;
     {
@@ -190,7 +190,7 @@ TEST(Cache, TruncateInsideADirtyBlockShortensItsRegion)
     EXPECT_EQ(f.content(), "0123");
 }
 
-TEST(Cache, TruncateBeforeTheBlockDropsIt)
+TEST(cache, truncate_before_the_block_drops_it)
 {
     recording_file f;
     const std::string text = pattern(6000);
@@ -209,7 +209,7 @@ TEST(Cache, TruncateBeforeTheBlockDropsIt)
 
 // A clean block lying inside a range that a large write passes straight to
 // the source must not serve the old bytes afterwards.
-TEST(Cache, DirectWriteOverAHeldBlockDropsIt)
+TEST(cache, direct_write_over_a_held_block_drops_it)
 {
     recording_file f;
     const std::string old_text = pattern(8192, 1);
@@ -229,7 +229,7 @@ TEST(Cache, DirectWriteOverAHeldBlockDropsIt)
     EXPECT_EQ(got, new_text.substr(5000, 10));
 }
 
-TEST(Cache, ManySmallWritesReachTheSourceInBlocks)
+TEST(cache, many_small_writes_reach_the_source_in_blocks)
 {
     recording_file f;
     const std::string text = pattern(3 * block + 10);
@@ -245,7 +245,7 @@ TEST(Cache, ManySmallWritesReachTheSourceInBlocks)
     EXPECT_EQ(f.writes[3], (recording_file::transfer{3 * block, 10}));
 }
 
-TEST(Cache, CloseThrowsWhenTheBlockCannotBeWrittenBack)
+TEST(cache, close_throws_when_the_block_cannot_be_written_back)
 {
     recording_file f;
     cache c(f, block);
@@ -259,7 +259,7 @@ TEST(Cache, CloseThrowsWhenTheBlockCannotBeWrittenBack)
     EXPECT_EQ(c.block_status(), cache::empty);
 }
 
-TEST(Cache, FailingSourceGivesShortCountsAndKeepsTheBlockDirty)
+TEST(cache, failing_source_gives_short_counts_and_keeps_the_block_dirty)
 {
     recording_file f;
     cache c(f, block);
@@ -273,7 +273,7 @@ TEST(Cache, FailingSourceGivesShortCountsAndKeepsTheBlockDirty)
     EXPECT_EQ(c.state, fail);
 }
 
-TEST(Cache, WithoutSourceTheStateIsFail)
+TEST(cache, without_source_the_state_is_fail)
 {
     cache c(block);
     EXPECT_EQ(c.state, fail);
@@ -298,7 +298,7 @@ std::string file_content(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(CachedFile, OpeningASecondFileWritesBackTheFirst)
+TEST(cached_file, opening_a_second_file_writes_back_the_first)
 {
     const auto folder = std::filesystem::temp_directory_path() / ("cached-file-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(folder);
@@ -318,7 +318,7 @@ TEST(CachedFile, OpeningASecondFileWritesBackTheFirst)
     std::filesystem::remove_all(folder);
 }
 
-TEST(CachedFile, FailedOpenLeavesStateFail)
+TEST(cached_file, failed_open_leaves_state_fail)
 {
     cached_file f(L"Z:\\no such folder\\x.bin", mode_read | mode_open_existing, block);
     EXPECT_EQ(f.state, fail);

@@ -10,7 +10,7 @@ namespace {
 using namespace fenrix::stream;
 
 // A fresh scratch folder in the temporary folder for each test.
-class FileStream : public ::testing::Test {
+class file_stream : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -42,7 +42,7 @@ protected:
     std::vector<std::wstring> created;
 };
 
-TEST_F(FileStream, OpenDispositions)
+TEST_F(file_stream, open_dispositions)
 {
     const std::wstring missing = path(L"missing.bin");
     file f(missing, mode_read | mode_open_existing);
@@ -56,7 +56,7 @@ TEST_F(FileStream, OpenDispositions)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
 }
 
-TEST_F(FileStream, InvalidDispositionsThrowBeforeTouchingAnything)
+TEST_F(file_stream, invalid_dispositions_throw_before_touching_anything)
 {
     const std::wstring p = make(L"keep.bin", "abc");
     file f(p, mode_read | mode_open_existing);
@@ -71,7 +71,7 @@ TEST_F(FileStream, InvalidDispositionsThrowBeforeTouchingAnything)
     }
 }
 
-TEST_F(FileStream, TruncateExistingAndAppend)
+TEST_F(file_stream, truncate_existing_and_append)
 {
     const std::wstring p = make(L"data.bin", "12345");
     {
@@ -88,7 +88,7 @@ TEST_F(FileStream, TruncateExistingAndAppend)
     EXPECT_EQ(f.state, ok);
 }
 
-TEST_F(FileStream, ReadAtAndAcrossTheEnd)
+TEST_F(file_stream, read_at_and_across_the_end)
 {
     const std::wstring p = make(L"read.bin", "hello");
     file f(p, 0x8181);
@@ -102,7 +102,7 @@ TEST_F(FileStream, ReadAtAndAcrossTheEnd)
     EXPECT_EQ(f.state, fenrix::stream::eof);
 }
 
-TEST_F(FileStream, SeekTellSizeTruncate)
+TEST_F(file_stream, seek_tell_size_truncate)
 {
     const std::wstring p = make(L"seek.bin", "0123456789");
     file f(p, 0x8193);
@@ -118,7 +118,7 @@ TEST_F(FileStream, SeekTellSizeTruncate)
     EXPECT_EQ(f.tell(), 6u);
 }
 
-TEST_F(FileStream, WithoutAHandle)
+TEST_F(file_stream, without_a_handle)
 {
     file f;
     f.state = fenrix::stream::eof;
@@ -130,7 +130,7 @@ TEST_F(FileStream, WithoutAHandle)
     EXPECT_EQ(f.state, ok);
 }
 
-TEST_F(FileStream, LocksBetweenTwoHandles)
+TEST_F(file_stream, locks_between_two_handles)
 {
     const std::wstring p = make(L"lock.bin", "0123456789");
     file a(p, mode_read | mode_write | mode_open_existing | mode_share_read | mode_share_write);
@@ -149,7 +149,7 @@ TEST_F(FileStream, LocksBetweenTwoHandles)
     EXPECT_EQ(a.state, fail);
 }
 
-TEST_F(FileStream, FileTimes)
+TEST_F(file_stream, file_times)
 {
     const std::wstring p = make(L"times.bin", "x");
     const time_point when{13000000000000000LL};  // 2011
@@ -173,7 +173,7 @@ TEST_F(FileStream, FileTimes)
     }
 }
 
-TEST_F(FileStream, CloseReleasesTheHandle)
+TEST_F(file_stream, close_releases_the_handle)
 {
     const std::wstring p = make(L"close.bin", "x");
     file f(p, mode_read | mode_write | mode_open_existing);
@@ -183,7 +183,7 @@ TEST_F(FileStream, CloseReleasesTheHandle)
     EXPECT_TRUE(DeleteFileW(p.c_str()));  // no handle keeps it open
 }
 
-TEST_F(FileStream, ThrowingCloseOfTheSystemObject)
+TEST_F(file_stream, throwing_close_of_the_system_object)
 {
     fenrix::basic_sys_object<void*, fenrix::sys_object_traits> object(reinterpret_cast<void*>(0x1234));
     // An unknown handle value fails with ERROR_INVALID_HANDLE, which counts as closed.

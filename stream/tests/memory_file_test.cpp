@@ -8,7 +8,7 @@
 namespace {
 using namespace fenrix::stream;
 
-TEST(MemoryFile, GrowsInQuarterStepsRoundedTo64K)
+TEST(memory_file, grows_in_quarter_steps_rounded_to64_k)
 {
     memory_file f;
     char byte = 'x';
@@ -22,7 +22,7 @@ TEST(MemoryFile, GrowsInQuarterStepsRoundedTo64K)
     EXPECT_EQ(f.size(), 65537u);
 }
 
-TEST(MemoryFile, ReserveLooseAndTight)
+TEST(memory_file, reserve_loose_and_tight)
 {
     memory_file loose;
     loose.reserve(100000);
@@ -37,14 +37,14 @@ TEST(MemoryFile, ReserveLooseAndTight)
     EXPECT_EQ(tight.bytes(), nullptr);
 }
 
-TEST(MemoryFile, ReserveRejectsSizesNear4GiB)
+TEST(memory_file, reserve_rejects_sizes_near4_gi_b)
 {
     memory_file f;
     EXPECT_THROW(f.reserve(0xF0000000u), std::invalid_argument);
     EXPECT_EQ(f.reserved_size(), 0u);
 }
 
-TEST(MemoryFile, ReadAndWriteAroundTheEnd)
+TEST(memory_file, read_and_write_around_the_end)
 {
     memory_file f;
     f.write("12345", 5);
@@ -62,7 +62,7 @@ TEST(MemoryFile, ReadAndWriteAroundTheEnd)
     EXPECT_EQ(f.state, ok);
 }
 
-TEST(MemoryFile, SeekOriginsAndErrors)
+TEST(memory_file, seek_origins_and_errors)
 {
     memory_file f;
     f.write("12345", 5);
@@ -84,7 +84,7 @@ TEST(MemoryFile, SeekOriginsAndErrors)
     EXPECT_EQ(f.tell(), 0u);
 }
 
-TEST(MemoryFile, TruncateEndsAtThePosition)
+TEST(memory_file, truncate_ends_at_the_position)
 {
     memory_file f;
     f.write("12345", 5);
@@ -94,7 +94,7 @@ TEST(MemoryFile, TruncateEndsAtThePosition)
     EXPECT_EQ(f.tell(), 2u);
 }
 
-TEST(MemoryFile, CloseEmptiesAndStaysUsable)
+TEST(memory_file, close_empties_and_stays_usable)
 {
     memory_file f(1000);
     f.write("abcdef", 6);
@@ -106,7 +106,7 @@ TEST(MemoryFile, CloseEmptiesAndStaysUsable)
     EXPECT_EQ(f.reserved_size(), 65536u);
 }
 
-TEST(MemoryFile, WriteRejectsAnOverflowingEnd)
+TEST(memory_file, write_rejects_an_overflowing_end)
 {
     memory_file f;
     f.seek(10);

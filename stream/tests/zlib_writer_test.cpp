@@ -58,7 +58,7 @@ std::string inflate_all(const std::string& compressed)
     return out;
 }
 
-TEST(ZlibWriter, NothingWrittenIsACompleteEmptyStream)
+TEST(zlib_writer, nothing_written_is_a_complete_empty_stream)
 {
     target_stream target;
     { zlib_writer writer(target); }
@@ -68,7 +68,7 @@ TEST(ZlibWriter, NothingWrittenIsACompleteEmptyStream)
     EXPECT_EQ(inflate_all(target.bytes), "");
 }
 
-TEST(ZlibWriter, OneMebibyteOfZerosInTargetWritesOfAtMost4096)
+TEST(zlib_writer, one_mebibyte_of_zeros_in_target_writes_of_at_most4096)
 {
     target_stream target;
     const std::string zeros(1 << 20, '\0');
@@ -82,7 +82,7 @@ TEST(ZlibWriter, OneMebibyteOfZerosInTargetWritesOfAtMost4096)
     EXPECT_LE(*std::max_element(target.writes.begin(), target.writes.end()), 4096u);
 }
 
-TEST(ZlibWriter, IncompressibleDataFillsManyBuffers)
+TEST(zlib_writer, incompressible_data_fills_many_buffers)
 {
     target_stream target;
     std::string noise(200000, '\0');
@@ -100,14 +100,14 @@ TEST(ZlibWriter, IncompressibleDataFillsManyBuffers)
     EXPECT_EQ(inflate_all(target.bytes), noise);
 }
 
-TEST(ZlibWriter, StartsFailedOverAFailedTarget)
+TEST(zlib_writer, starts_failed_over_a_failed_target)
 {
     memory_file target(fail);
     zlib_writer writer(target);
     EXPECT_EQ(writer.state, fail);
 }
 
-TEST(ZlibWriter, FailingTargetMakesWriteReturnZero)
+TEST(zlib_writer, failing_target_makes_write_return_zero)
 {
     target_stream target;
     target.fail_after = 0;
@@ -120,7 +120,7 @@ TEST(ZlibWriter, FailingTargetMakesWriteReturnZero)
     EXPECT_EQ(writer.write("x", 1), 0u) << "a writer whose target failed writes nothing more";
 }
 
-TEST(ZlibWriter, WritingNothingIsOk)
+TEST(zlib_writer, writing_nothing_is_ok)
 {
     target_stream target;
     zlib_writer writer(target);
@@ -129,7 +129,7 @@ TEST(ZlibWriter, WritingNothingIsOk)
     EXPECT_TRUE(target.writes.empty());
 }
 
-TEST(ZlibWriter, FlushAndCloseLeaveTheCompressorAlone)
+TEST(zlib_writer, flush_and_close_leave_the_compressor_alone)
 {
     target_stream target;
     {
@@ -143,7 +143,7 @@ TEST(ZlibWriter, FlushAndCloseLeaveTheCompressorAlone)
     EXPECT_EQ(inflate_all(target.bytes), "hello");
 }
 
-TEST(ZlibWriter, ErrorTable)
+TEST(zlib_writer, error_table)
 {
     EXPECT_THROW(fenrix::throw_zlib_error(Z_MEM_ERROR), std::bad_alloc);
     EXPECT_THROW(fenrix::throw_zlib_error(Z_ERRNO), std::system_error);
@@ -162,7 +162,7 @@ TEST(ZlibWriter, ErrorTable)
     }
 }
 
-TEST(ZlibWriter, InvalidLevelIsAStreamError)
+TEST(zlib_writer, invalid_level_is_a_stream_error)
 {
     target_stream target;
     EXPECT_THROW(zlib_writer(target, 42), std::runtime_error);

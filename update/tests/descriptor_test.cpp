@@ -5,7 +5,7 @@
 #include <string>
 
 #include "stream/tests/test_streams.hpp"
-#include "update/line_reader.hpp"
+#include "stream/line_reader.hpp"
 
 namespace {
 

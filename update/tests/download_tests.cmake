@@ -8,9 +8,7 @@ if(NOT (NGINX AND MINISIGN AND TARGET lumora_test_trusted_keys))
   return()
 endif()
 
-string(MD5 build_hash "${CMAKE_BINARY_DIR}")
-string(SUBSTRING "${build_hash}" 0 3 port_hex)
-math(EXPR LUMORA_TEST_UPDATE_PORT "20000 + 0x${port_hex}")
+lumora_test_port(LUMORA_TEST_UPDATE_PORT update-tests 20000)
 set(server_dir ${CMAKE_BINARY_DIR}/update-server)
 set(server_script ${CMAKE_CURRENT_SOURCE_DIR}/tests/update_server.sh)
 
@@ -40,7 +38,7 @@ target_link_libraries(update_probe PRIVATE ${test_libs} lumora_test_policy_off)
 
 # Serial: it changes the channel value in the prefix's registry.
 lumora_test(update_client_tests LABEL update TIMEOUT 600 SERIAL
-  SOURCES tests/update_client_test.cpp tests/platform_test.cpp tests/test_server.cpp
+  SOURCES tests/update_client_test.cpp tests/test_server.cpp
   LIBS ${test_libs} lumora_test_policy_off FIXTURES update_server)
 target_compile_definitions(update_client_tests PRIVATE ${test_defs})
 add_dependencies(update_client_tests update_probe)

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "setup/exception_message.hpp"
-#include "setup/platform.hpp"
+#include "setup/base/exception_message.hpp"
+#include "setup/base/platform.hpp"
 #include "update/update_client.hpp"
 
 int main()

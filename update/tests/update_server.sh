@@ -5,13 +5,14 @@
 #   update_server.sh start DIR PORT SECRET_KEY   lays out DIR/www, starts nginx
 #   update_server.sh stop DIR                    stops it (bounded waits)
 #
-# The access log DIR/access.log has one line per request (nginx.sh).
+# The access log DIR/access.log has one line per request
+# (scripts/lumora_nginx.py says how).
 set -euo pipefail
 command=${1:?usage: update_server.sh start DIR PORT SECRET_KEY | stop DIR}
 dir=${2:?}
 here=$(cd "$(dirname "$0")" && pwd)
 publish=$here/../../tools/publish/lumora_publish.py
-. "$here/nginx.sh"
+nginx=$here/../../scripts/lumora_nginx.py
 
 sign() {  # sign KEY FILE [minisign options]: a prehashed signature beside FILE
   local key=$1 file=$2; shift 2
@@ -135,15 +136,15 @@ make_update_tree() {  # published descriptors for the update client tests
 case $command in
 start)
   port=${3:?}; key=${4:?}
-  nginx_stop "$dir"
+  python3 "$nginx" stop "$dir"
   rm -rf "$dir"; mkdir -p "$dir/www" "$dir/tmp"
   make_update_tree "$key" "$port"
   make_download_cases "$key"
   make_freshness_cases "$key"
-  nginx_start "$dir" "$port" "$dir/www"
+  python3 "$nginx" start "$dir" --port "$port" --root "$dir/www" --location nolength --location marker
   ;;
 stop)
-  nginx_stop "$dir"
+  python3 "$nginx" stop "$dir"
   ;;
 *)
   echo "unknown command $command" >&2; exit 2

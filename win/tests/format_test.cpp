@@ -5,15 +5,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "setup/locale.hpp"
-
 namespace {
-using fenrix::c_locale;
-using fenrix::utf8_locale;
+// The two locales the program formats with (built the same way here, so the
+// test needs nothing above this library).
+const wembra::crt_locale c_locale("C");
+const wembra::crt_locale utf8_locale(".UTF-8");
 using wembra::format_append;
 using wembra::format_assign;
 
-TEST(Format, AppendsAndAssigns)
+TEST(format, appends_and_assigns)
 {
     std::string text = "status ";
     EXPECT_EQ(format_append(text, "%d", c_locale, 404), 3u);
@@ -23,7 +23,7 @@ TEST(Format, AppendsAndAssigns)
     EXPECT_EQ(wembra::format("%.2f", c_locale, 1.5), "1.50");
 }
 
-TEST(Format, LongerThanTheStackBuffer)
+TEST(format, longer_than_the_stack_buffer)
 {
     const std::string long_arg(5000, 'a');
     std::string text = "<";
@@ -36,7 +36,7 @@ TEST(Format, LongerThanTheStackBuffer)
     EXPECT_EQ(wide, L"<" + long_wide + L"|9");
 }
 
-TEST(Format, ExactlyTheStackBufferSize)
+TEST(format, exactly_the_stack_buffer_size)
 {
     for (std::size_t n : {1022u, 1023u, 1024u, 1025u}) {
         std::string text;
@@ -45,7 +45,7 @@ TEST(Format, ExactlyTheStackBufferSize)
     }
 }
 
-TEST(Format, Utf8LocaleTurnsWideArgumentsIntoUtf8)
+TEST(format, utf8_locale_turns_wide_arguments_into_utf8)
 {
     std::string path;
     format_assign(path, "/Lumora/Kestrup/%s-%ls.txt", utf8_locale, "Windows 10", L"Beta\x0161\x010D");
@@ -57,7 +57,7 @@ TEST(Format, Utf8LocaleTurnsWideArgumentsIntoUtf8)
     EXPECT_EQ(path.size(), 6000u);
 }
 
-TEST(Format, Utf8LocaleRefusesWritingConversions)
+TEST(format, utf8_locale_refuses_writing_conversions)
 {
     std::string text = "kept";
     int count = 0;
@@ -65,7 +65,7 @@ TEST(Format, Utf8LocaleRefusesWritingConversions)
     EXPECT_EQ(text, "kept");
 }
 
-TEST(Format, WideFormAndCurrentLocale)
+TEST(format, wide_form_and_current_locale)
 {
     std::wstring text;
     format_assign(text, L"Error %u", 5u);
@@ -76,7 +76,7 @@ TEST(Format, WideFormAndCurrentLocale)
     EXPECT_EQ(text, L"Error 0xDEADBEEF/\x0161");
 }
 
-TEST(Format, CLocaleUsesAPointForDecimals)
+TEST(format, c_locale_uses_a_point_for_decimals)
 {
     EXPECT_EQ(wembra::format("%.1f", c_locale, 2.5), "2.5");
 }

@@ -16,7 +16,7 @@ bool is_open(HANDLE h)
     return GetHandleInformation(h, &flags) != 0;
 }
 
-TEST(Handle, ClosesOnDestruction)
+TEST(handle, closes_on_destruction)
 {
     HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(is_open(raw));
@@ -24,7 +24,7 @@ TEST(Handle, ClosesOnDestruction)
     EXPECT_FALSE(is_open(raw));
 }
 
-TEST(Handle, AttachClosesTheOldHandleOnly)
+TEST(handle, attach_closes_the_old_handle_only)
 {
     HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE second = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -38,7 +38,7 @@ TEST(Handle, AttachClosesTheOldHandleOnly)
     EXPECT_EQ(owner.get(), second);
 }
 
-TEST(Handle, MovesOwnership)
+TEST(handle, moves_ownership)
 {
     HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     kernel_handle a(raw);
@@ -47,7 +47,7 @@ TEST(Handle, MovesOwnership)
     EXPECT_EQ(b.get(), raw);
 }
 
-TEST(Handle, FindFileTreatsInvalidHandleValueAsEmpty)
+TEST(handle, find_file_treats_invalid_handle_value_as_empty)
 {
     WIN32_FIND_DATAW data;
     wembra::find_file none(FindFirstFileExW(L"C:\\no-such-dir\\*", FindExInfoStandard, &data,
@@ -58,14 +58,14 @@ TEST(Handle, FindFileTreatsInvalidHandleValueAsEmpty)
     EXPECT_TRUE(some);
 }
 
-TEST(Handle, RegistryKeyThroughOutParameter)
+TEST(handle, registry_key_through_out_parameter)
 {
     wembra::reg_key key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_READ, key.out()), ERROR_SUCCESS);
     EXPECT_TRUE(key);
 }
 
-TEST(MutexLocker, LocksAndReleases)
+TEST(mutex_locker, locks_and_releases)
 {
     kernel_handle mutex(CreateMutexW(nullptr, FALSE, nullptr));
     {
@@ -78,7 +78,7 @@ TEST(MutexLocker, LocksAndReleases)
     after.join();
 }
 
-TEST(MutexLocker, TimesOutWithTimeoutText)
+TEST(mutex_locker, times_out_with_timeout_text)
 {
     kernel_handle mutex(CreateMutexW(nullptr, TRUE, nullptr));  // held by this thread
     std::thread other([&] {
@@ -95,7 +95,7 @@ TEST(MutexLocker, TimesOutWithTimeoutText)
     ReleaseMutex(mutex.get());
 }
 
-TEST(MutexLocker, AbandonedMutexCountsAsLocked)
+TEST(mutex_locker, abandoned_mutex_counts_as_locked)
 {
     kernel_handle mutex(CreateMutexW(nullptr, FALSE, nullptr));
     std::thread owner([&] { WaitForSingleObject(mutex.get(), INFINITE); });  // ends holding it
@@ -103,7 +103,7 @@ TEST(MutexLocker, AbandonedMutexCountsAsLocked)
     EXPECT_NO_THROW(wembra::mutex_locker(mutex.get(), 1000));
 }
 
-TEST(MutexLocker, NullMutexFailsTheWait)
+TEST(mutex_locker, null_mutex_fails_the_wait)
 {
     try {
         wembra::mutex_locker lock(nullptr, 10);

@@ -11,7 +11,7 @@ namespace {
 using wembra::reg_query_string;
 
 // A scratch key in the test prefix's HKEY_LOCAL_MACHINE, removed afterwards.
-class Registry : public ::testing::Test {
+class registry : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -36,7 +36,7 @@ protected:
     wembra::reg_key key;
 };
 
-TEST_F(Registry, StringWithAndWithoutTerminatorReadAlike)
+TEST_F(registry, string_with_and_without_terminator_read_alike)
 {
     set_text(L"with", REG_SZ, L"vrednost", true);
     set_text(L"without", REG_SZ, L"vrednost", false);
@@ -47,7 +47,7 @@ TEST_F(Registry, StringWithAndWithoutTerminatorReadAlike)
     EXPECT_EQ(b, L"vrednost");
 }
 
-TEST_F(Registry, LongStringThroughMoreData)
+TEST_F(registry, long_string_through_more_data)
 {
     const std::wstring long_text(600, L'x');
     for (bool terminated : {true, false}) {
@@ -58,7 +58,7 @@ TEST_F(Registry, LongStringThroughMoreData)
     }
 }
 
-TEST_F(Registry, ExpandStringIsExpanded)
+TEST_F(registry, expand_string_is_expanded)
 {
     wchar_t temp[MAX_PATH];
     const DWORD n = GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
@@ -74,7 +74,7 @@ TEST_F(Registry, ExpandStringIsExpanded)
     EXPECT_EQ(out, std::wstring(temp, n) + std::wstring(700, L'y'));
 }
 
-TEST_F(Registry, ExpandStringFillingTheWholeFirstBuffer)
+TEST_F(registry, expand_string_filling_the_whole_first_buffer)
 {
     // 512 units with no terminator: the expansion must not read past them.
     set_text(L"full", REG_EXPAND_SZ, std::wstring(512, L'z'), false);
@@ -83,7 +83,7 @@ TEST_F(Registry, ExpandStringFillingTheWholeFirstBuffer)
     EXPECT_EQ(out, std::wstring(512, L'z'));
 }
 
-TEST_F(Registry, OtherTypesAreInvalidData)
+TEST_F(registry, other_types_are_invalid_data)
 {
     const DWORD dword = 1;
     set(L"dword", REG_DWORD, &dword, sizeof dword);
@@ -92,13 +92,13 @@ TEST_F(Registry, OtherTypesAreInvalidData)
     EXPECT_EQ(out, L"unchanged");
 }
 
-TEST_F(Registry, MissingValueGivesFileNotFound)
+TEST_F(registry, missing_value_gives_file_not_found)
 {
     std::wstring out;
     EXPECT_EQ(reg_query_string(key.get(), L"missing", out), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(Registry, EmptyStringValue)
+TEST_F(registry, empty_string_value)
 {
     set_text(L"empty", REG_SZ, L"", true);
     std::wstring out = L"x";
@@ -106,7 +106,7 @@ TEST_F(Registry, EmptyStringValue)
     EXPECT_EQ(out, L"");
 }
 
-TEST_F(Registry, MultiStringKeepsInnerZeros)
+TEST_F(registry, multi_string_keeps_inner_zeros)
 {
     const wchar_t multi[] = L"a\0b\0";  // plus the literal's own zero
     set(L"multi", REG_MULTI_SZ, multi, sizeof multi);
@@ -115,7 +115,7 @@ TEST_F(Registry, MultiStringKeepsInnerZeros)
     EXPECT_EQ(out, std::wstring(L"a\0b\0", 4));
 }
 
-TEST(ExpandEnvironmentStrings, GrowsForLongResults)
+TEST(expand_environment_strings, grows_for_long_results)
 {
     SetEnvironmentVariableW(L"LUMORA_LONG", std::wstring(1000, L'v').c_str());
     std::wstring out;
@@ -123,7 +123,7 @@ TEST(ExpandEnvironmentStrings, GrowsForLongResults)
     EXPECT_EQ(out, L"<" + std::wstring(1000, L'v') + L">");
 }
 
-TEST(FormatMessage, SystemTableAndFailure)
+TEST(format_message, system_table_and_failure)
 {
     std::wstring out = L"unchanged";
     EXPECT_GT(wembra::format_message(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -155,11 +155,11 @@ struct secret_case {
     std::size_t wiped_during_read;  // at least: copies released inside the read
 };
 
-class SecretValue : public Registry, public ::testing::WithParamInterface<secret_case> {
+class secret_value : public registry, public ::testing::WithParamInterface<secret_case> {
 protected:
     void SetUp() override
     {
-        Registry::SetUp();
+        registry::SetUp();
         SetEnvironmentVariableW(L"LUMORA_SECRET_PART", std::wstring(400, L's').c_str());
         wiped_blocks = &wiped;
         wembra::wipe_observer = note_wipe;
@@ -169,7 +169,7 @@ protected:
         wembra::wipe_observer = nullptr;
         wiped_blocks = nullptr;
         SetEnvironmentVariableW(L"LUMORA_SECRET_PART", nullptr);
-        Registry::TearDown();
+        registry::TearDown();
     }
     std::vector<std::size_t> wiped;
 };
@@ -177,7 +177,7 @@ protected:
 // A value that may be the proxy password leaves no copy behind: the raw
 // value of a long REG_EXPAND_SZ, and the expansion's smaller first block
 // when the expansion grows, are wiped when they are released.
-TEST_P(SecretValue, EveryCopyReleasedInsideTheReadIsWiped)
+TEST_P(secret_value, every_copy_released_inside_the_read_is_wiped)
 {
     const secret_case& c = GetParam();
     set_text(L"secret", REG_EXPAND_SZ, c.raw, true);
@@ -194,7 +194,7 @@ TEST_P(SecretValue, EveryCopyReleasedInsideTheReadIsWiped)
     EXPECT_EQ(wiped.size(), 1u) << "the result itself";
 }
 
-INSTANTIATE_TEST_SUITE_P(values, SecretValue, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(values, secret_value, ::testing::Values(
     // 20 characters read at once; the expansion outgrows its first block.
     secret_case{"short_raw_growing_expansion", L"%LUMORA_SECRET_PART%", 1},
     // Beyond the first read's 512 characters: the raw copy, then the growth.

@@ -7,7 +7,7 @@
 namespace {
 using namespace wembra;
 
-TEST(Conversion, EmptyInputReturnsZeroAndKeepsTheDestination)
+TEST(conversion, empty_input_returns_zero_and_keeps_the_destination)
 {
     std::wstring wide = L"keep";
     EXPECT_EQ(multibyte_to_wide(CP_UTF8, 0, std::string(), wide), 0);
@@ -17,7 +17,7 @@ TEST(Conversion, EmptyInputReturnsZeroAndKeepsTheDestination)
     EXPECT_EQ(narrow, "keep");
 }
 
-TEST(Conversion, TerminatedInputDropsTheTerminator)
+TEST(conversion, terminated_input_drops_the_terminator)
 {
     std::wstring wide;
     EXPECT_EQ(multibyte_to_wide(CP_UTF8, 0, "abc", -1, wide), 4);
@@ -27,7 +27,7 @@ TEST(Conversion, TerminatedInputDropsTheTerminator)
     EXPECT_EQ(narrow, "abc");
 }
 
-TEST(Conversion, CountedInputIsCutAtItsFirstZero)
+TEST(conversion, counted_input_is_cut_at_its_first_zero)
 {
     std::wstring wide;
     multibyte_to_wide(CP_UTF8, 0, "ab\0cd", 5, wide);
@@ -37,7 +37,7 @@ TEST(Conversion, CountedInputIsCutAtItsFirstZero)
     EXPECT_EQ(narrow, "xy");
 }
 
-TEST(Conversion, LongTextsTakeTheSecondPass)
+TEST(conversion, long_texts_take_the_second_pass)
 {
     std::string utf8;
     std::wstring expected;
@@ -53,14 +53,14 @@ TEST(Conversion, LongTextsTakeTheSecondPass)
     EXPECT_EQ(back, utf8);
 }
 
-TEST(Conversion, WipingDestination)
+TEST(conversion, wiping_destination)
 {
     wiping_wstring secret;
     EXPECT_EQ(multibyte_to_wide(CP_UTF8, 0, "geslo", 5, secret), 5);
     EXPECT_EQ(secret, L"geslo");
 }
 
-TEST(Conversion, InvalidInputFailsWithoutTouchingTheDestination)
+TEST(conversion, invalid_input_fails_without_touching_the_destination)
 {
     std::wstring wide = L"keep";
     EXPECT_EQ(multibyte_to_wide(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF\xFE", 2, wide), 0);
@@ -68,7 +68,7 @@ TEST(Conversion, InvalidInputFailsWithoutTouchingTheDestination)
     EXPECT_EQ(wide, L"keep");
 }
 
-TEST(AsciiCompareNocase, FoldsOnlyAsciiLetters)
+TEST(ascii_compare_nocase, folds_only_ascii_letters)
 {
     EXPECT_EQ(ascii_compare_nocase("TEXT/PLAIN", "text/plain"), 0);
     EXPECT_NE(ascii_compare_nocase("\xC5\xA0", "\xC5\xA1"), 0);  // Š and š
@@ -78,13 +78,13 @@ TEST(AsciiCompareNocase, FoldsOnlyAsciiLetters)
     EXPECT_EQ(ascii_compare_nocase("ab", "AB", 10), 0);  // stops at the common zero
 }
 
-TEST(BoundedLength, StopsAtZeroOrLimit)
+TEST(bounded_length, stops_at_zero_or_limit)
 {
     EXPECT_EQ(bounded_length("abc\0def", 7), 3u);
     EXPECT_EQ(bounded_length("abcdef", 4), 4u);
 }
 
-TEST(CharsetConverter, DecodesCodePagesAndAppends)
+TEST(charset_converter, decodes_code_pages_and_appends)
 {
     std::wstring out = L">";
     charset_converter(1250).append(out, "\x8A\x9A", 2);  // Š š in Windows-1250
@@ -95,7 +95,7 @@ TEST(CharsetConverter, DecodesCodePagesAndAppends)
     EXPECT_EQ(out, L"\x0161z");
 }
 
-TEST(CharsetConverter, LongInputTakesTheSecondPass)
+TEST(charset_converter, long_input_takes_the_second_pass)
 {
     std::string text(3000, 'q');
     std::wstring out = L"x";
@@ -103,7 +103,7 @@ TEST(CharsetConverter, LongInputTakesTheSecondPass)
     EXPECT_EQ(out, L"x" + std::wstring(3000, L'q'));
 }
 
-TEST(CharsetConverter, UnknownCodePageThrows)
+TEST(charset_converter, unknown_code_page_throws)
 {
     std::wstring out;
     try {

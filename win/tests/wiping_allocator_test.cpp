@@ -16,7 +16,7 @@ void observe(const void* block, std::size_t bytes)
     released_zeroed->push_back(std::all_of(p, p + bytes, [](unsigned char c) { return c == 0; }));
 }
 
-class WipingAllocator : public ::testing::Test {
+class wiping_allocator : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -27,7 +27,7 @@ protected:
     std::vector<bool> seen;
 };
 
-TEST_F(WipingAllocator, WipesOnGrowthAndRelease)
+TEST_F(wiping_allocator, wipes_on_growth_and_release)
 {
     {
         wembra::wiping_string secret(40, 's');  // beyond the small-string buffer
@@ -39,7 +39,7 @@ TEST_F(WipingAllocator, WipesOnGrowthAndRelease)
     EXPECT_TRUE(seen[1]);
 }
 
-TEST_F(WipingAllocator, WideStringsToo)
+TEST_F(wiping_allocator, wide_strings_too)
 {
     { wembra::wiping_wstring secret(100, L'p'); }
     ASSERT_EQ(seen.size(), 1u);

@@ -74,6 +74,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts"))
+import lumora_nginx  # noqa: E402
+
 LOCAL = "127.0.0.1"
 BASIC_USER = "lumora"
 BASIC_PASSWORD = "geslo"
@@ -345,56 +348,26 @@ def free_port():
         return s.getsockname()[1]
 
 
-def accepts(port):
-    try:
-        with socket.create_connection((LOCAL, port), timeout=1):
-            return True
-    except OSError:
-        return False
+accepts = lumora_nginx.accepts
+wait_until = lumora_nginx.wait_until
 
 
-def wait_until(condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
-
-
-NGINX_SITE = """
-    server {{
-        listen {address}{tls};
-        {certificate}
-        location / {{ root {root}; }}
-        location /files/ {{ alias {root}/; }}
-        location /private/ {{
-            alias {root}/;
-            auth_basic "lumora";
-            auth_basic_user_file {prefix}/htpasswd;
-        }}
-        location = /moved {{ return 302 /files/big.bin; }}
-        location = /missing {{ default_type text/plain; return 404 "not here\\n"; }}
-    }}
-"""
-
-
-def nginx_config(prefix, root, ca_dir, ports):
-    sites = ""
+def nginx_sites(prefix, root, ca_dir, ports):
+    """The plain, trusted TLS and untrusted TLS sites, each with the
+    locations the module's header lists."""
+    locations = [
+        "location /files/ { alias %s/; }" % root,
+        'location /private/ { alias %s/; auth_basic "lumora"; auth_basic_user_file %s/htpasswd; }'
+        % (root, prefix),
+        "location = /moved { return 302 /files/big.bin; }",
+        'location = /missing { default_type text/plain; return 404 "not here\\n"; }',
+    ]
+    sites = []
     for port, chain in ((ports["HTTP_PORT"], None), (ports["HTTPS_PORT"], "server-chain.pem"),
                         (ports["HTTPS_UNTRUSTED_PORT"], "untrusted-chain.pem")):
-        certificate = ""
-        if chain:
-            certificate = "ssl_certificate %s; ssl_certificate_key %s;" % (
-                os.path.join(ca_dir, chain), os.path.join(ca_dir, "server.key"))
-        sites += NGINX_SITE.format(address="%s:%d" % (LOCAL, port), tls=" ssl" if chain else "",
-                                   certificate=certificate, root=root, prefix=prefix)
-    temp = "".join("%s_temp_path %s/tmp-%s;\n" % (kind, prefix, kind)
-                   for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-    return ("daemon off;\nworker_processes 1;\npid %s/nginx.pid;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n access_log %s/access.log;\n default_type application/octet-stream;\n%s%s}\n"
-            % (prefix, prefix, temp, sites))
+        tls = (os.path.join(ca_dir, chain), os.path.join(ca_dir, "server.key")) if chain else None
+        sites.append(lumora_nginx.site(port, root, locations, tls))
+    return sites
 
 
 def start_nginx(state_dir, root, ca_dir):
@@ -403,30 +376,13 @@ def start_nginx(state_dir, root, ca_dir):
     with open(os.path.join(prefix, "htpasswd"), "w") as f:
         f.write("%s:{PLAIN}%s\n" % (BASIC_USER, BASIC_PASSWORD))
     # A port picked as free may be taken before nginx binds it: try again.
-    for _ in range(3):
+    for attempt in range(3):
         ports = {key: free_port() for key in ("HTTP_PORT", "HTTPS_PORT", "HTTPS_UNTRUSTED_PORT")}
-        conf = os.path.join(prefix, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write(nginx_config(prefix, root, ca_dir, ports))
-        log = os.path.join(prefix, "error.log")
-        process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf, "-e", log],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=open(log, "a"))
-        if wait_until(lambda: process.poll() is not None or all(map(accepts, ports.values())), 10) \
-                and process.poll() is None:
-            return process, ports
-        stop_process(process)
-    raise RuntimeError("nginx did not start; see " + log)
-
-
-def stop_process(process, seconds=10):
-    if process.poll() is None:
-        process.terminate()
         try:
-            process.wait(seconds)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait(seconds)
+            return lumora_nginx.Nginx(prefix, nginx_sites(prefix, root, ca_dir, ports)), ports
+        except RuntimeError:
+            if attempt == 2:
+                raise
 
 
 # --- supervisor -----------------------------------------------------------------
@@ -473,7 +429,7 @@ def supervise(args):
         for server in servers:
             server.shutdown()
             server.server_close()
-        stop_process(nginx)
+        nginx.stop()
         try:
             os.remove(os.path.join(state_dir, "servers.env"))
         except FileNotFoundError:
@@ -520,23 +476,7 @@ def command_start(args):
 
 
 def stop_pid(pid):
-    def gone():
-        try:
-            os.kill(pid, 0)
-        except ProcessLookupError:
-            return True
-        # A child of ours that ended but was not reaped yet counts as gone.
-        try:
-            return os.waitpid(pid, os.WNOHANG)[0] == pid
-        except ChildProcessError:
-            return False
-    for sig, seconds in ((signal.SIGTERM, 20), (signal.SIGKILL, 5)):
-        try:
-            os.kill(pid, sig)
-        except ProcessLookupError:
-            return
-        if wait_until(gone, seconds):
-            return
+    lumora_nginx.stop_pid(pid, seconds=20)
 
 
 def command_stop(args):
@@ -548,12 +488,8 @@ def command_stop(args):
     if os.path.exists(pid_file):
         stop_pid(int(open(pid_file).read()))
         os.remove(pid_file)
-    nginx_pid = os.path.join(state_dir, "nginx", "nginx.pid")
-    if os.path.exists(nginx_pid):  # only when the supervisor had to be killed
-        try:
-            stop_pid(int(open(nginx_pid).read()))
-        except ValueError:
-            pass
+    # Only when the supervisor had to be killed is nginx still there.
+    lumora_nginx.stop_state(os.path.join(state_dir, "nginx"))
     busy = [port for port in ports if accepts(port)]
     if busy:
         sys.exit("still listening on 127.0.0.1 ports %s" % busy)

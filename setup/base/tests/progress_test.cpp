@@ -1,4 +1,4 @@
-#include "setup/progress.hpp"
+#include "setup/base/progress.hpp"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +111,7 @@ TYPED_TEST(GlobalProgress, ForwardsCancel)
     EXPECT_TRUE(p.cancel());
 }
 
-TEST(Progress, DefaultReportsNothingAndNeverCancels)
+TEST(progress, default_reports_nothing_and_never_cancels)
 {
     fenrix::progress<unsigned int> p;
     p.set_range(0, 1);
@@ -119,7 +119,7 @@ TEST(Progress, DefaultReportsNothingAndNeverCancels)
     EXPECT_FALSE(p.cancel());
 }
 
-TEST(UserCancelled, IsARuntimeErrorWithItsText)
+TEST(user_cancelled, is_a_runtime_error_with_its_text)
 {
     try {
         throw fenrix::user_cancelled("operation cancelled");

@@ -1,4 +1,4 @@
-#include "setup/platform.hpp"
+#include "setup/base/platform.hpp"
 
 #include <windows.h>
 

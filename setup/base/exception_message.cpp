@@ -1,4 +1,4 @@
-#include "setup/exception_message.hpp"
+#include "setup/base/exception_message.hpp"
 
 namespace fenrix {
 

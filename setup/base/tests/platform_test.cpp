@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "setup/platform.hpp"
+#include "setup/base/platform.hpp"
 #include "win/tests/wow64.hpp"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "setup/exception_message.hpp"
+#include "setup/base/exception_message.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +21,12 @@ std::string message_of_nested(const char* outer, Inner inner)
     return "not thrown";
 }
 
-TEST(ExceptionMessage, PlainException)
+TEST(exception_message, plain_exception)
 {
     EXPECT_EQ(fenrix::exception_message(std::runtime_error("update URL unavailable")), "update URL unavailable");
 }
 
-TEST(ExceptionMessage, NestedChainIsJoined)
+TEST(exception_message, nested_chain_is_joined)
 {
     EXPECT_EQ(message_of_nested<std::runtime_error>("Failed to load content", std::runtime_error("404")),
               "Failed to load content: 404");
@@ -45,7 +45,7 @@ TEST(ExceptionMessage, NestedChainIsJoined)
     }
 }
 
-TEST(ExceptionMessage, NestedNonStandardObjectAddsNothing)
+TEST(exception_message, nested_non_standard_object_adds_nothing)
 {
     EXPECT_EQ(message_of_nested<std::runtime_error>("outer", 42), "outer");
 }
