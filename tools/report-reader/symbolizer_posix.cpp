@@ -1,10 +1,11 @@
 #include "tools/report-reader/symbolizer.hpp"
 
+#include "tools/report-reader/pe_file.hpp"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <strings.h>
 #include <vector>
 
@@ -12,21 +13,7 @@ namespace report_reader {
 
 std::uint32_t image_base(const std::string& program)
 {
-    std::ifstream file(program, std::ios::binary);
-    if (!file)
-        throw report_error("cannot open " + program);
-    unsigned char dos[64];
-    if (!file.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-        throw report_error(program + " is not a PE file");
-    const std::uint32_t pe = dos[60] | dos[61] << 8 | dos[62] << 16 | std::uint32_t(dos[63]) << 24;
-    unsigned char headers[24 + 32];
-    file.seekg(pe);
-    if (!file.read(reinterpret_cast<char*>(headers), sizeof headers) || headers[0] != 'P' || headers[1] != 'E')
-        throw report_error(program + " is not a PE file");
-    const unsigned char* optional = headers + 24;
-    if ((optional[0] | optional[1] << 8) != 0x10B)
-        throw report_error(program + " is not a PE32 file");
-    return optional[28] | optional[29] << 8 | optional[30] << 16 | std::uint32_t(optional[31]) << 24;
+    return read_pe_info(program).image_base;
 }
 
 namespace {
