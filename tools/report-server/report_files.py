@@ -24,6 +24,11 @@ def kind_of(body):
     return {b"BXO1": ".bxo", b"BXR1": ".bxr"}.get(start, ".bin")
 
 
+def kind_of_name(name):
+    """"bxo", "bxr" or None (no report) for a stored file's name."""
+    return {".bxo": "bxo", ".bxr": "bxr"}.get(os.path.splitext(name)[1])
+
+
 def _sync_folder(folder):
     fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
     try:

@@ -19,8 +19,9 @@ CONNECTIONS = 8          # per server: bounds the database's connections
 CONNECTION_WAIT = 60     # seconds a request waits for a free connection
 
 # Version 1: the reports and what they are about. Version 2: their crash
-# signature, group and capped details for the web page (filled in for older
-# rows by the server after the upgrade, see ReportServer).
+# signature, group and capped details for the web page (rows without a group
+# are read again by the server: older rows after the upgrade, and new uploads,
+# see report_indexer).
 MIGRATIONS = [
     [
         "CREATE TABLE reports (id {id_column}, file TEXT NOT NULL UNIQUE, received TEXT NOT NULL,"
@@ -153,16 +154,20 @@ class Index:
         with self.transaction() as c:
             return {r[0] for r in c.execute("SELECT file FROM reports").fetchall()}
 
-    def without_group(self):
+    def unread(self, limit):
+        """Files of up to `limit` rows not read yet (no group), oldest first."""
         with self.transaction() as c:
-            return c.execute("SELECT id, file FROM reports WHERE group_key IS NULL ORDER BY id").fetchall()
+            return [r[0] for r in c.execute("SELECT file FROM reports WHERE group_key IS NULL ORDER BY id LIMIT ?",
+                                            (limit,)).fetchall()]
 
-    def set_group(self, report_id, summary, key):
+    def set_summary(self, file, summary, key):
+        """What reading the report of `file` gave (report_reading.summarize)."""
         with self.transaction() as c:
-            c.execute("UPDATE reports SET signature = ?, group_key = ?, title = ?, details = ?, readable = ?,"
-                      " error = ? WHERE id = ?",
-                      (summary["signature"], key, summary["title"], summary["details"],
-                       1 if summary["readable"] else 0, summary["error"], report_id))
+            c.execute("UPDATE reports SET kind = ?, module = ?, time_stamp = ?, code = ?, frames = ?, readable = ?,"
+                      " error = ?, signature = ?, group_key = ?, title = ?, details = ? WHERE file = ?",
+                      (summary["kind"], summary["module"], summary["time_stamp"], summary["code"], summary["frames"],
+                       1 if summary["readable"] else 0, summary["error"], summary["signature"], key, summary["title"],
+                       summary["details"], file))
 
     def groups(self, limit=500):
         """Groups, most frequent first: (key, title, count, first, last, readable)."""

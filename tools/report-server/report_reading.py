@@ -60,22 +60,32 @@ def run_bounded(command, seconds=READER_SECONDS, limit=READER_OUTPUT_LIMIT):
     return bytes(output)
 
 
-def read_report(reader, symbols, path):
-    """The reader's JSON for the report at `path`, symbolized through the
-    symbol store `symbols` (None: no symbols). An unreadable report gives
-    {"error": text}."""
-    command = [reader, "--json"] + (["--store", symbols] if symbols else []) + [path]
+def read_reports(reader, symbols, paths):
+    """The reader's JSON for each report of `paths`, symbolized through the
+    symbol store `symbols` (None: no symbols), in one run of the reader. An
+    unreadable report gives {"error": text}. When the run fails as a whole
+    (time, output size, a crash of the reader), each report is read alone, so
+    one hostile report cannot take others down with it."""
+    command = [reader, "--json"] + (["--store", symbols] if symbols else []) + list(paths)
     try:
-        output = run_bounded(command)
+        output = run_bounded(command, READER_SECONDS * len(paths), READER_OUTPUT_LIMIT * len(paths))
+        lines = output.decode("utf-8", "replace").split("\n")[:len(paths)]
     except (ReaderFailed, OSError) as e:
-        return {"error": str(e)}
-    try:
-        parsed = json.loads(output.decode("utf-8", "replace").split("\n", 1)[0])
-    except ValueError:
-        return {"error": "the report reader gave no result"}
-    if not isinstance(parsed, dict):
-        return {"error": "the report reader gave no result"}
-    return parsed
+        if len(paths) > 1:
+            return [r for path in paths for r in read_reports(reader, symbols, [path])]
+        return [{"error": str(e)}]
+    results = []
+    for line in lines:
+        try:
+            parsed = json.loads(line)
+        except ValueError:
+            parsed = None
+        results.append(parsed if isinstance(parsed, dict) else {"error": "the report reader gave no result"})
+    if len(results) < len(paths):  # the reader ended early: the rest one by one
+        if len(paths) == 1:
+            return [{"error": "the report reader gave no result"}]
+        results += [r for path in paths[len(results):] for r in read_reports(reader, symbols, [path])]
+    return results
 
 
 def cap(text, limit=MAX_TEXT):
@@ -98,7 +108,7 @@ def frame_text(frame, modules):
 
 
 def summarize(parsed):
-    """The index row's fields for a parsed report (see read_report)."""
+    """The index row's fields for a parsed report (see read_reports)."""
     if "error" in parsed:
         return {"readable": False, "error": cap(parsed["error"]), "kind": None, "module": None,
                 "time_stamp": None, "code": None, "frames": "[]", "signature": "unreadable",

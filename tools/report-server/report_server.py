@@ -45,7 +45,6 @@ As a module (the crash tests use it this way):
 """
 
 import argparse
-import datetime
 import http.server
 import json
 import os
@@ -58,11 +57,10 @@ import time
 import admin_page
 import report_files
 import report_index
-import report_reading
+import report_indexer
 
 PATH = "/BrindlexSprejem/sprejem/"
 MAX_BODY = 64 << 20
-READERS_AT_ONCE = 4
 ASK_DETAILED = "Prosimo, pošljite še podrobno poročilo."
 
 
@@ -129,14 +127,6 @@ def read_chunked(rfile):
     return body
 
 
-def received_time(name):
-    """When a stored report arrived: from its name, else its file time."""
-    try:
-        return datetime.datetime.strptime(name[:16], "%Y%m%dT%H%M%SZ").strftime("%Y-%m-%d %H:%M:%S")
-    except ValueError:
-        return None
-
-
 class ReportServer:
     """`index`: a report_index.Index to record reports in (indexed mode, with
     `reader` the report reader program and `symbols` the symbol store);
@@ -159,48 +149,14 @@ class ReportServer:
         self.reader = reader
         self.symbols = symbols
         self.ask_detailed = ask_detailed
-        self.readers = threading.BoundedSemaphore(READERS_AT_ONCE)
         self.folder = os.path.join(store, "reports")
+        self.indexer = None
         if index is not None:
             if not reader:
                 raise ValueError("an indexed report server needs the report reader")
             os.makedirs(self.folder, exist_ok=True)
+            self.indexer = report_indexer.Indexer(index, self.folder, reader, symbols)
         self.admin = None
-
-    def summary_of(self, name):
-        with self.readers:
-            parsed = report_reading.read_report(self.reader, self.symbols, os.path.join(self.folder, name))
-        return report_reading.summarize(parsed)
-
-    def index_file(self, name, received=None):
-        """Records the stored report `name`; False when it was recorded already."""
-        summary = self.summary_of(name)
-        row = dict(summary, file=name, readable=1 if summary["readable"] else 0,
-                   received=received or received_time(name) or time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime()),
-                   group_key=report_reading.group_key(summary["signature"]))
-        return self.index.add(row)
-
-    def catch_up(self):
-        """Brings the index to the newest schema and up to the folder: rows of
-        an older schema get their groups, and files whose server stopped
-        between storing and recording them are recorded now."""
-        self.index.migrate()
-        report_files.remove_stale_temporaries(self.folder)
-        for report_id, name in self.index.without_group():
-            summary = self.summary_of(name)
-            self.index.set_group(report_id, summary, report_reading.group_key(summary["signature"]))
-        known = self.index.files()
-        for name in report_files.stored_names(self.folder):
-            if name not in known:
-                self.index_file(name)
-
-    def store_indexed(self, body):
-        name = report_files.store(self.folder, body)
-        try:
-            self.index_file(name)
-        except Exception as e:  # noqa: BLE001 - the file is safe; the next start records it
-            print("report server: %s stored but not indexed: %s" % (name, e), file=sys.stderr, flush=True)
-        return name
 
     def start_admin(self, address="127.0.0.1", port=0):
         """The crash groups page; returns its port."""
@@ -225,8 +181,9 @@ class ReportServer:
 
     def start(self, port=0, address="127.0.0.1"):
         server = self
-        if self.index is not None:
-            self.catch_up()
+        if self.indexer:
+            self.indexer.catch_up()
+            self.indexer.start()
 
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
@@ -252,7 +209,7 @@ class ReportServer:
                     return
                 if server.index is not None:
                     kind = report_files.kind_of(body)
-                    server.store_indexed(body)
+                    server.indexer.store(body)
                     if server.ask_detailed and kind == ".bxo":
                         self.answer(Reply(449, "text/plain; charset=utf-8", ASK_DETAILED))
                         return
@@ -305,7 +262,8 @@ class ReportServer:
             self.httpd.server_close()
             self.thread.join(10)
             self.httpd = None
-        if self.index is not None:
+        if self.indexer:
+            self.indexer.stop()
             self.index.close()
 
 

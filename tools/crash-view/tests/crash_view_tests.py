@@ -84,6 +84,10 @@ class CrashViewTest(unittest.TestCase):
     def upload_all(self, server, bodies):
         for body in bodies:
             self.assertEqual(fx.upload(server.port, self.certificate[0], body), 200)
+        self.assert_all_read(server)
+
+    def assert_all_read(self, server):
+        self.assertTrue(server.indexer.wait_until_read(120), "every report read within 2 minutes")
 
     def groups(self, server):
         """(title, count, time stamps) of every group, most frequent first."""
@@ -179,6 +183,7 @@ class CrashViewTest(unittest.TestCase):
             f.write(bodies[0][:10])
         server = self.server(store)
         self.assertEqual(server.index.count(), 5)
+        self.assert_all_read(server)
         after = dict((t, c) for t, c, _ in self.groups(server))
         expected = dict((t, c) for t, c, _ in before)
         expected[EXPECTED_GROUPS[1][0]] += 1  # the division by zero stored while no server ran
@@ -186,6 +191,7 @@ class CrashViewTest(unittest.TestCase):
         self.upload_all(server, bodies[5:])
         server.stop()
         server = self.server(store)
+        self.assert_all_read(server)
         self.assert_known_groups(self.groups(server))
         self.assertEqual(len(report_files.stored_names(os.path.join(store, "reports"))), len(bodies))
 
@@ -202,6 +208,7 @@ class CrashViewTest(unittest.TestCase):
         old.close()
         server = self.server(store)
         self.assertEqual(server.index.version(), report_index.VERSION)
+        self.assert_all_read(server)
         groups = self.groups(server)
         self.assertEqual([(t, c) for t, c, _ in groups], [("EXCEPTION_ACCESS_VIOLATION in sample_parse_header", 2)])
         self.assertEqual(server.index.count(), 2, "the upgrade adds no rows")
@@ -278,6 +285,7 @@ class CrashViewTest(unittest.TestCase):
             with concurrent.futures.ThreadPoolExecutor(24) as pool:
                 list(pool.map(send, range(uploads), timeout=600))
             self.assertEqual(failures, [])
+            self.assert_all_read(servers[0])
             folder = os.path.join(store, "reports")
             names = report_files.stored_names(folder)
             self.assertEqual(len(names), uploads)
