@@ -73,11 +73,12 @@ def groups_page(index, today=None):
                     '<td>%s</td><td class="mono">%s</td><td class="mono">%s</td><td class="mono builds">%s</td></tr>'
                     % (count, "" if readable else " unreadable", e(key), e(title or ""), chart(days, daily.get(key, {})),
                        e(first), e(last), e(builds)))
-    total = index.count()
-    body = ("<h1>Crashes</h1><p class=\"muted\" id=\"summary\">%d reports in %d groups; last %d days per group.</p>"
+    total, unread = index.count(), index.count(unread_only=True)
+    body = ("<h1>Crashes</h1><p class=\"muted\"><span id=\"total\">%d</span> reports in %d groups"
+            " (<span id=\"unread\">%d</span> not read yet); last %d days per group.</p>"
             "<table id=\"groups\"><thead><tr><th>Reports</th><th>Crash</th><th>Per day</th><th>First seen (UTC)</th>"
             "<th>Last seen (UTC)</th><th>Builds (time stamps)</th></tr></thead><tbody>%s</tbody></table>"
-            % (total, len(groups), CHART_DAYS, "".join(rows) or '<tr><td colspan="6">No reports yet.</td></tr>'))
+            % (total, len(groups), unread, CHART_DAYS, "".join(rows) or '<tr><td colspan="6">No reports yet.</td></tr>'))
     return page("Crashes", body)
 
 

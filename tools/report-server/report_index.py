@@ -204,9 +204,10 @@ class Index:
             row = c.execute("SELECT file FROM reports WHERE id = ?", (report_id,)).fetchone()
             return row[0] if row else None
 
-    def count(self):
+    def count(self, unread_only=False):
         with self.transaction() as c:
-            return c.execute("SELECT COUNT(*) FROM reports").fetchone()[0]
+            return c.execute("SELECT COUNT(*) FROM reports" +
+                             (" WHERE group_key IS NULL" if unread_only else "")).fetchone()[0]
 
 
 class _Cursor:
