@@ -24,8 +24,12 @@ build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here,
 uploads = int(sys.argv[2]) if len(sys.argv) > 2 else 400
 work = os.path.join(build, "bench-work", "uploads")
 os.makedirs(work, exist_ok=True)
-reader = next(p for p in (os.path.join(build, "tools/report-reader/native/report-reader"),
-                          os.path.join(build, "tools/report-reader/report-reader")) if os.path.exists(p))
+with open(os.path.join(build, "CMakeCache.txt")) as cache:
+    windows_build = "mingw" in "".join(line for line in cache if line.startswith("CMAKE_TOOLCHAIN_FILE"))
+subprocess.run(["cmake", "--build", build, "--target", "report_reader_native" if windows_build else "report-reader"],
+               check=True, timeout=1800, stdout=subprocess.DEVNULL)
+reader = os.path.join(build, "tools/report-reader/native/report-reader" if windows_build
+                      else "tools/report-reader/report-reader")
 sample = os.path.join(work, "symbol_sample.full.exe")
 subprocess.run(["i686-w64-mingw32-g++", "-g", "-O0", "-o", sample, os.path.join(here, "tests/symbol_sample.cpp")],
                check=True, timeout=300)
