@@ -91,20 +91,16 @@ def frame_item(frame):
 
 
 def group_page(index, key):
-    reports = index.group_reports(key, MAX_REPORTS)
-    if not reports:
+    summary = index.group(key)
+    if not summary:
         return None
-    summary = next((g for g in index.groups(MAX_GROUPS) if g[0] == key), None)
-    _, _, _, _, example = reports[0]
-    details = json.loads(example or "{}")
-    parts = []
-    title = summary[1] if summary else "Crash group"
-    if summary:
-        stamps = index.time_stamps(key)
-        parts.append('<h1>%s</h1><p class="muted"><span id="count">%d</span> reports, first %s, last %s (UTC);'
-                     ' builds %s. <a href="/">All crashes</a></p>'
-                     % (e(title), summary[2], e(summary[3]), e(summary[4]),
-                        e(", ".join(hex32(s) for s in stamps[:20]) or "none")))
+    _, title, count, first, last, _ = summary
+    reports = index.group_reports(key, MAX_REPORTS)
+    details = json.loads(reports[0][4] or "{}")  # the newest report's
+    stamps = index.time_stamps(key)
+    parts = ['<h1>%s</h1><p class="muted"><span id="count">%d</span> reports, first %s, last %s (UTC);'
+             ' builds %s. <a href="/">All crashes</a></p>'
+             % (e(title), count, e(first), e(last), e(", ".join(hex32(s) for s in stamps[:20]) or "none"))]
     if "error" in details:
         parts.append('<h2>Unreadable</h2><p class="unreadable">%s</p>' % e(details["error"]))
     if details.get("frames"):

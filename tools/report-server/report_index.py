@@ -177,6 +177,13 @@ class Index:
                 " WHERE group_key IS NOT NULL GROUP BY group_key ORDER BY COUNT(*) DESC, MAX(received) DESC"
                 " LIMIT ?", (limit,)).fetchall()
 
+    def group(self, key):
+        """(key, title, count, first, last, readable) of one group, or None."""
+        with self.transaction() as c:
+            row = c.execute("SELECT group_key, MIN(title), COUNT(*), MIN(received), MAX(received), MIN(readable)"
+                            " FROM reports WHERE group_key = ? GROUP BY group_key", (key,)).fetchone()
+            return tuple(row) if row else None
+
     def daily_counts(self, since_day):
         """{group key: {"YYYY-MM-DD": count}} for reports received on `since_day` or later."""
         with self.transaction() as c:
