@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <strings.h>
 #include <vector>
 
@@ -18,10 +22,24 @@ std::uint32_t image_base(const std::string& program)
 
 namespace {
 
+// A C++ linkage name as source text ("f(int)"); other names unchanged.
+std::string demangled(const std::string& name)
+{
+    if (name.rfind("_Z", 0) != 0)
+        return name;
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
+                                                     &std::free);
+    return status == 0 && text ? std::string(text.get()) : name;
+}
+
 // Runs addr2line with the addresses as arguments and returns its output.
 std::string run_addr2line(const std::string& tool, const std::string& program, const std::vector<std::string>& addresses)
 {
-    std::vector<std::string> arguments = {tool, "-f", "-C", "-e", program};
+    // No -C: for i686 targets addr2line drops the symbol prefix "_" from the
+    // DWARF linkage name before demangling, so "_Z3fooi" comes out as the
+    // undemangled "Z3fooi". The names are demangled here instead.
+    std::vector<std::string> arguments = {tool, "-f", "-e", program};
     arguments.insert(arguments.end(), addresses.begin(), addresses.end());
     std::vector<char*> argv;
     for (auto& a : arguments)
@@ -81,7 +99,7 @@ symbol_lookup symbolize(const report& r, const std::string& program, const std::
         return line;
     };
     for (std::size_t frame : frames) {
-        const std::string function = next_line();
+        const std::string function = demangled(next_line());
         const std::string place = next_line();
         symbols[frame] = function + " at " + place;
     }

@@ -34,7 +34,7 @@ def known_crashes(stamp, offsets):
     sample_read_block, one crash in a build without symbols, one body that is
     no report."""
     parse, read = offsets["sample_parse_header"], offsets["sample_read_block"]
-    install = offsets["Z22sample_install_packagePKc"]
+    install = offsets["sample_install_package"]
     kernel = ("KERNEL32.dll", 0x5F000000, 0x7B000000, [0x20, 0x44])
 
     def av(detailed=False):
@@ -244,6 +244,8 @@ class CrashViewTest(unittest.TestCase):
         stack = group.text()
         self.assertIn("sample_parse_header symbol_sample.exe+0x%X at " % (self.offsets["sample_parse_header"] + 3),
                       stack)
+        self.assertIn("sample_install_package(char const*) symbol_sample.exe+0x%X at "
+                      % (self.offsets["sample_install_package"] + 5), stack, "C++ names demangled")
         self.assertIn("install started", stack)
         self.assertEqual(len([a for a in group.tags("a") if a.get("href", "").startswith("/report/")]), 3)
 

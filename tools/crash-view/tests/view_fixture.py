@@ -80,14 +80,12 @@ def upload_cut_off(port, chain, body, seconds=30):
 
 
 def sample_offsets():
-    """Function name -> offset from the image base in the test program."""
-    out = run(["i686-w64-mingw32-nm", SAMPLE]).stdout
+    """Function name (without parameters) -> offset from the image base in the test program."""
     offsets = {}
-    for line in out.splitlines():
-        fields = line.split()
+    for line in run(["i686-w64-mingw32-nm", "-C", SAMPLE]).stdout.splitlines():
+        fields = line.split(" ", 2)
         if len(fields) == 3 and fields[1] in "Tt" and "sample_" in fields[2]:
-            name = fields[2].lstrip("_")
-            offsets[name] = int(fields[0], 16) - 0x400000
+            offsets[fields[2].lstrip("_").split("(")[0]] = int(fields[0], 16) - 0x400000
     return offsets
 
 
