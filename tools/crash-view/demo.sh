@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The maker's crash view, shown with real crashes:
 #
-#   tools/crash-view/demo.sh [BUILD_DIR]     the Windows build (default build/win)
+#   tools/crash-view/demo.sh [--check] [BUILD_DIR]   the Windows build (default build/win)
 #
 # Files the unstripped test host in a symbol store, starts an indexing report
 # server on 127.0.0.1 (asking for the .bxr report of every crash) with its
@@ -10,17 +10,24 @@
 # server runs until Ctrl-C. CRASH_VIEW_ADMIN_PORT sets the page's port
 # (default 8470). Everything it makes stays under BUILD_DIR/crash-view-demo
 # and the build's test Wine prefix.
+#
+# --check (the test crash_view_demo): builds nothing, takes a free port for
+# the page, checks that it shows a group named by the faulting function of
+# every crash kind, and ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+check=
+if [ "${1:-}" = --check ]; then check=1; shift; fi
 build=$(cd "${1:-$root/build/win}" && pwd)
 admin_port=${CRASH_VIEW_ADMIN_PORT:-8470}
+[ -z "$check" ] || admin_port=0
 
 if ! reason=$("$root/scripts/wine-can-run.sh"); then
   echo "crash view demo: the 32-bit test host cannot crash on this machine: $reason" >&2
   exit 1
 fi
 
-cmake --build "$build" --target crash_host crash_driver trust_ca report_reader_native >/dev/null
+[ -n "$check" ] || cmake --build "$build" --target crash_host crash_driver trust_ca report_reader_native >/dev/null
 work=$build/crash-view-demo
 store=$work/store
 rm -rf "$work"
@@ -46,7 +53,8 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 port=$(sed -n 's/^port //p' "$work/server.out")
-[ -n "$port" ] || { echo "crash view demo: the report server did not start" >&2; exit 1; }
+admin=$(sed -n 's/^admin //p' "$work/server.out")
+[ -n "$port" ] && [ -n "$admin" ] || { echo "crash view demo: the report server did not start" >&2; exit 1; }
 
 export LUMORA_XVFB_DIR=$work/xvfb LUMORA_REPORT_SERVER=127.0.0.1:$port
 for kind in av-main av-worker divide-by-zero stack-overflow throw-object throw-object-std-thread av-main; do
@@ -55,19 +63,31 @@ for kind in av-main av-worker divide-by-zero stack-overflow throw-object throw-o
     --answer yes --timeout 90 -- "Z:$host" "$kind" >/dev/null || true
 done
 
-# Wait (at most 2 minutes) until the page shows every stored report read.
+# Wait (at most 2 minutes) until the page shows every stored report read;
+# with --check, then look for each crash kind's group.
 stored=$(find "$store/reports" -maxdepth 1 -type f ! -name '.*' | wc -l)
-python3 - "http://127.0.0.1:$admin_port/" "$stored" <<'PY'
+python3 - "$admin" "$stored" "$check" <<'PY'
 import re, sys, time, urllib.request
+admin, stored, check = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 deadline = time.monotonic() + 120
-while time.monotonic() < deadline:
-    page = urllib.request.urlopen(sys.argv[1], timeout=10).read().decode()
+while True:
+    page = urllib.request.urlopen(admin, timeout=10).read().decode()
     total = int(re.search(r'id="total">(\d+)<', page).group(1))
     unread = int(re.search(r'id="unread">(\d+)<', page).group(1))
-    if total >= int(sys.argv[2]) and unread == 0:
+    if total >= stored and unread == 0 or time.monotonic() > deadline:
         break
     time.sleep(0.2)
+if check:
+    titles = re.findall(r'<a href="/group/[0-9a-f]+">([^<]*)</a>', page)
+    expected = ["EXCEPTION_ACCESS_VIOLATION in fault_access_violation", "EXCEPTION_INT_DIVIDE_BY_ZERO in fault_divide_by_zero",
+                "EXCEPTION_STACK_OVERFLOW in fault_stack_overflow", "C++ exception (GCC) in fault_throw_object"]
+    missing = [t for t in expected if t not in titles]
+    if stored < 14 or unread or missing:
+        sys.exit("crash view check: %d reports stored (14 expected), %d unread, groups missing: %s; groups: %s"
+                 % (stored, unread, missing, titles))
+    print("crash view check: %d reports in %d groups, every crash kind named by its function" % (stored, len(titles)))
 PY
+[ -z "$check" ] || exit 0
 echo
-echo "$stored reports stored. Crash view: http://127.0.0.1:$admin_port/   (Ctrl-C ends the report server)"
+echo "$stored reports stored. Crash view: $admin   (Ctrl-C ends the report server)"
 wait $server

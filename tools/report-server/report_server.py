@@ -146,8 +146,6 @@ class ReportServer:
         self.httpd = None
         self.thread = None
         self.index = index
-        self.reader = reader
-        self.symbols = symbols
         self.ask_detailed = ask_detailed
         self.folder = os.path.join(store, "reports")
         self.indexer = None
