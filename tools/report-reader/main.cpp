@@ -18,9 +18,11 @@
 //
 // Exit status: 0 when every report was read, 1 when one was malformed or
 // could not be read (or filing failed), 2 for a wrong command line.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,56 @@ std::string read_file(const std::string& path)
     if (!file)
         throw report_reader::report_error("cannot open the file");
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// One file of a batch: its report, or why it could not be read.
+struct entry {
+    std::string path;
+    std::optional<report_reader::report> report;
+    std::string error;
+    report_reader::symbol_lookup symbols;
+};
+
+// Symbols for every readable report of the batch; a failure is the error of
+// the reports it concerns.
+void symbolize_batch(std::vector<entry>& batch, const std::string& program, const std::string& module_name,
+                     const std::string& store)
+{
+    if (!program.empty()) {
+        for (entry& e : batch) {
+            try {
+                if (e.report)
+                    e.symbols = report_reader::symbolize(*e.report, program, module_name);
+            } catch (const report_reader::report_error& error) {
+                e.error = error.what();
+            }
+        }
+        return;
+    }
+    if (store.empty())
+        return;
+    std::vector<report_reader::report> reports;
+    for (const entry& e : batch)
+        if (e.report)
+            reports.push_back(*e.report);
+    try {
+        std::vector<report_reader::symbol_lookup> symbols = report_reader::symbolize_from_store(reports, store);
+        std::size_t k = 0;
+        for (entry& e : batch)
+            if (e.report)
+                e.symbols = std::move(symbols[k++]);
+    } catch (const report_reader::report_error&) {
+        // A build in the store that cannot be read: each report alone, so
+        // that only the reports needing that build fail.
+        for (entry& e : batch) {
+            try {
+                if (e.report)
+                    e.symbols = report_reader::symbolize_from_store({*e.report}, store)[0];
+            } catch (const report_reader::report_error& error) {
+                e.error = error.what();
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -89,24 +141,33 @@ int main(int argc, char** argv)
     if (!program.empty() && module_name.empty())
         module_name = program.substr(program.find_last_of('/') + 1);
 
+    // Reports are read in batches: a symbol store serves a whole batch with
+    // one addr2line run per build, and a batch bounds what is held at once.
+    constexpr std::size_t batch_size = 16;
     int status = 0;
-    for (const std::string& path : files) {
-        try {
-            const report_reader::report r = report_reader::parse_report(report_reader::inflate_report(read_file(path)));
-            report_reader::symbol_lookup symbols;
-            if (!program.empty())
-                symbols = report_reader::symbolize(r, program, module_name);
-            else if (!store.empty())
-                symbols = report_reader::symbolize_from_store(r, store);
-            if (json)
-                std::printf("%s\n", report_reader::to_json(r, symbols).c_str());
-            else
-                std::printf("%s:\n%s", path.c_str(), report_reader::describe(r, symbols).c_str());
-        } catch (const report_reader::report_error& e) {
-            if (json)
-                std::printf("%s\n", report_reader::error_json(e.what()).c_str());
-            std::fprintf(stderr, "report-reader: %s: error: %s\n", path.c_str(), e.what());
-            status = 1;
+    for (std::size_t start = 0; start < files.size(); start += batch_size) {
+        std::vector<entry> batch;
+        for (std::size_t i = start; i < std::min(files.size(), start + batch_size); ++i) {
+            entry& e = batch.emplace_back();
+            e.path = files[i];
+            try {
+                e.report = report_reader::parse_report(report_reader::inflate_report(read_file(e.path)));
+            } catch (const report_reader::report_error& error) {
+                e.error = error.what();
+            }
+        }
+        symbolize_batch(batch, program, module_name, store);
+        for (const entry& e : batch) {
+            if (!e.error.empty()) {
+                if (json)
+                    std::printf("%s\n", report_reader::error_json(e.error).c_str());
+                std::fprintf(stderr, "report-reader: %s: error: %s\n", e.path.c_str(), e.error.c_str());
+                status = 1;
+            } else if (json) {
+                std::printf("%s\n", report_reader::to_json(*e.report, e.symbols).c_str());
+            } else {
+                std::printf("%s:\n%s", e.path.c_str(), report_reader::describe(*e.report, e.symbols).c_str());
+            }
         }
     }
     return status;

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
+#include <map>
 
 #include "tools/report-reader/pe_file.hpp"
 
@@ -119,23 +119,44 @@ std::optional<std::string> find_symbols(const std::string& store, const std::str
     return std::nullopt;
 }
 
-symbol_lookup symbolize_from_store(const report& r, const std::string& store, const std::string& addr2line)
+std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& reports, const std::string& store,
+                                                const std::string& addr2line)
 {
-    symbol_lookup symbols(r.frames.size());
-    std::set<std::size_t> modules;
-    for (const frame_record& f : r.frames)
-        modules.insert(f.module);
-    std::set<std::string> done;  // by name: symbolize() takes every frame of a name at once
-    for (std::size_t index : modules) {
-        const module_record& m = r.modules[index];
-        const std::string name = to_utf8(m.name);
-        const std::optional<std::string> program = find_symbols(store, name, m.time_stamp);
-        if (!program || !done.insert(lower_ascii(name)).second)
-            continue;
-        const symbol_lookup found = symbolize(r, *program, name, addr2line);
-        for (std::size_t i = 0; i < found.size(); ++i)
-            if (!found[i].empty())
-                symbols[i] = found[i];
+    struct wanted {
+        std::size_t report, frame;
+    };
+    struct build {
+        std::vector<wanted> frames;
+        std::vector<std::uint32_t> addresses;
+    };
+    std::map<std::pair<std::string, std::uint32_t>, std::optional<std::string>> programs;  // by name and stamp
+    std::map<std::string, std::uint32_t> bases;
+    std::map<std::string, build> builds;
+    std::vector<symbol_lookup> symbols;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const report& r = reports[i];
+        symbols.emplace_back(r.frames.size());
+        for (std::size_t f = 0; f < r.frames.size(); ++f) {
+            const module_record& m = r.modules[r.frames[f].module];
+            const auto key = std::make_pair(lower_ascii(to_utf8(m.name)), m.time_stamp);
+            auto program = programs.find(key);
+            if (program == programs.end())
+                program = programs.emplace(key, find_symbols(store, key.first, key.second)).first;
+            if (!program->second)
+                continue;
+            const std::string& path = *program->second;
+            auto base = bases.find(path);
+            if (base == bases.end())
+                base = bases.emplace(path, image_base(path)).first;
+            build& b = builds[path];
+            b.frames.push_back({i, f});
+            b.addresses.push_back(lookup_address(r, f, base->second));
+        }
+    }
+    for (const auto& [path, b] : builds) {
+        const std::vector<std::string> found = look_up(path, b.addresses, addr2line);
+        for (std::size_t k = 0; k < b.frames.size(); ++k)
+            symbols[b.frames[k].report][b.frames[k].frame] = found[k];
     }
     return symbols;
 }

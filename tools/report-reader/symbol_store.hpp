@@ -34,8 +34,9 @@ std::string file_symbols(const std::string& store, const std::string& program, s
 std::optional<std::string> find_symbols(const std::string& store, const std::string& module_name,
                                         std::uint32_t time_stamp);
 
-// symbolize() for every module of the report that has a build in the store.
-symbol_lookup symbolize_from_store(const report& r, const std::string& store,
-                                   const std::string& addr2line = "i686-w64-mingw32-addr2line");
+// symbolize() for every module of the reports that has a build in the store,
+// with one addr2line run per build for all the reports together.
+std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& reports, const std::string& store,
+                                                const std::string& addr2line = "i686-w64-mingw32-addr2line");
 
 }  // namespace report_reader

@@ -7,8 +7,10 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <strings.h>
 #include <vector>
@@ -73,36 +75,70 @@ std::string run_addr2line(const std::string& tool, const std::string& program, c
 
 }  // namespace
 
+std::vector<std::string> look_up(const std::string& program, const std::vector<std::uint32_t>& addresses,
+                                 const std::string& addr2line)
+{
+    // Each address once (a deep recursion repeats one return address many
+    // times), in runs that keep addr2line's command line short.
+    std::map<std::uint32_t, std::string> found;
+    for (std::uint32_t address : addresses)
+        found.emplace(address, std::string());
+    std::vector<std::uint32_t> unique;
+    for (const auto& entry : found)
+        unique.push_back(entry.first);
+    constexpr std::size_t run_length = 4096;
+    for (std::size_t start = 0; start < unique.size(); start += run_length) {
+        const std::size_t end = std::min(unique.size(), start + run_length);
+        std::vector<std::string> texts;
+        for (std::size_t k = start; k < end; ++k) {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%X", unique[k]);
+            texts.push_back(text);
+        }
+        const std::string output = run_addr2line(addr2line, program, texts);
+        std::size_t position = 0;
+        auto next_line = [&]() {
+            const std::size_t line_end = output.find('\n', position);
+            std::string line =
+                output.substr(position, line_end == std::string::npos ? std::string::npos : line_end - position);
+            position = line_end == std::string::npos ? output.size() : line_end + 1;
+            return line;
+        };
+        for (std::size_t k = start; k < end; ++k) {
+            const std::string function = demangled(next_line());
+            const std::string place = next_line();
+            found[unique[k]] = function + " at " + place;
+        }
+    }
+    std::vector<std::string> symbols;
+    for (std::uint32_t address : addresses)
+        symbols.push_back(found[address]);
+    return symbols;
+}
+
+std::uint32_t lookup_address(const report& r, std::size_t frame, std::uint32_t base)
+{
+    return base + r.frames[frame].offset - (frame > 0 ? 1 : 0);
+}
+
 symbol_lookup symbolize(const report& r, const std::string& program, const std::string& module_name,
                         const std::string& addr2line)
 {
     const std::uint32_t base = image_base(program);
     std::vector<std::size_t> frames;
-    std::vector<std::string> addresses;
+    std::vector<std::uint32_t> addresses;
     for (std::size_t i = 0; i < r.frames.size(); ++i) {
         if (strcasecmp(to_utf8(r.modules[r.frames[i].module].name).c_str(), module_name.c_str()) != 0)
             continue;
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%X", base + r.frames[i].offset - (i > 0 ? 1 : 0));
         frames.push_back(i);
-        addresses.push_back(text);
+        addresses.push_back(lookup_address(r, i, base));
     }
     symbol_lookup symbols(r.frames.size());
     if (frames.empty())
         return symbols;
-    const std::string output = run_addr2line(addr2line, program, addresses);
-    std::size_t position = 0;
-    auto next_line = [&]() {
-        const std::size_t end = output.find('\n', position);
-        std::string line = output.substr(position, end == std::string::npos ? std::string::npos : end - position);
-        position = end == std::string::npos ? output.size() : end + 1;
-        return line;
-    };
-    for (std::size_t frame : frames) {
-        const std::string function = demangled(next_line());
-        const std::string place = next_line();
-        symbols[frame] = function + " at " + place;
-    }
+    const std::vector<std::string> found = look_up(program, addresses, addr2line);
+    for (std::size_t k = 0; k < frames.size(); ++k)
+        symbols[frames[k]] = found[k];
     return symbols;
 }
 

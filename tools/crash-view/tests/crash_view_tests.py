@@ -154,6 +154,24 @@ class CrashViewTest(unittest.TestCase):
             frame = json.loads(fx.run([fx.READER, "--json", "--store", store, path]).stdout)["frames"][0]
             self.assertEqual(frame.get("function"), "sample_parse_header" if symbolized else None, name)
 
+        # A build in the store that cannot be read fails only the reports that need it.
+        broken = os.path.join(store, "broken.exe", "00000001")
+        os.makedirs(broken)
+        with open(os.path.join(broken, "broken.full.exe"), "wb") as f:
+            f.write(b"MZ but no PE file")
+        paths = []
+        for i, module in enumerate([(fx.SAMPLE_MODULE, self.stamp), ("broken.exe", 1), (fx.SAMPLE_MODULE, self.stamp)]):
+            paths.append(os.path.join(work, "batch-%d.bxo" % i))
+            with open(paths[-1], "wb") as f:
+                f.write(Crash(AV, [module + (0x400000, [parse + 1])]).body())
+        batch = subprocess.run([fx.READER, "--json", "--store", store] + paths, capture_output=True, text=True,
+                               timeout=60)
+        self.assertEqual(batch.returncode, 1)
+        results = [json.loads(line) for line in batch.stdout.splitlines()]
+        self.assertEqual([r.get("frames", [{}])[0].get("function") for r in results],
+                         ["sample_parse_header", None, "sample_parse_header"])
+        self.assertIn("not a PE file", results[1]["error"])
+
     # --- the index ----------------------------------------------------------
 
     def test_sqlite_and_postgresql_give_the_same_groups(self):
