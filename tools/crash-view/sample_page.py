@@ -10,6 +10,7 @@ unstripped host, indexed by a report server and taken with headless Chromium.
 import datetime
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -35,9 +36,9 @@ fx.file_symbols(os.path.join(store, "symbols"), full, "--shipped", shipped)
 stamp = fx.pe_time_stamp(shipped)
 symbols = {}
 for line in fx.run(["i686-w64-mingw32-nm", "-C", full]).stdout.splitlines():
-    fields = line.split(" ", 2)
-    if len(fields) == 3 and fields[1] in "Tt":
-        symbols.setdefault(fields[2].split("(")[0].lstrip("_"), int(fields[0], 16) - 0x400000)
+    found = re.match(r"([0-9a-f]{8}) [Tt] (?:\(anonymous namespace\)::)?_?(\w+)", line)
+    if found:
+        symbols.setdefault(found.group(2), int(found.group(1), 16) - 0x400000)
 
 
 def at(name, delta=5):
@@ -48,7 +49,7 @@ system = [("ntdll.dll", 0x5E3A1C22, 0x7BC00000, [0x4F2A1, 0x4F1C3]), ("KERNEL32.
 callers = [at("crash_caller_two"), at("crash_caller_one"), at("wWinMain", 40)]
 kinds = [  # (code, frames in the host, weight)
     (0xC0000005, [at("fault_access_violation", 7)] + callers, 9),
-    (0x20474343, [at("fault_throw_object", 20), at("crash_on_worker", 30)], 5),
+    (0x20474343, [at("fault_throw_object", 20), at("crash_caller_two"), at("crash_caller_one")], 5),
     (0xC0000094, [at("fault_divide_by_zero", 9)] + callers, 3),
     (0xC00000FD, [at("fault_stack_overflow", 12)] * 3 + [at("fault_stack_overflow_start")] + callers, 2),
 ]
