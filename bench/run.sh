@@ -19,6 +19,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win}" && pwd)
+/usr/bin/python3 "$root/tools/crash-view/bench_uploads.py" "$build"; echo  # report uploads (no Wine)
 nginx() { python3 "$root/scripts/lumora_nginx.py" "$@"; }
 
 cmake --build "$build" --target bench_download winhttp_reference >/dev/null

@@ -21,6 +21,7 @@ packages=(
   googletest
   nginx-light minisign msitools wixl openssl python3 ca-certificates
   libsodium-dev zlib1g-dev libclang-rt-14-dev binutils file iproute2
+  postgresql python3-psycopg2 chromium
 )
 
 have_all_packages() {

@@ -1,10 +1,17 @@
 #include "tools/report-reader/symbolizer.hpp"
 
+#include "tools/report-reader/pe_file.hpp"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <map>
+#include <memory>
 #include <strings.h>
 #include <vector>
 
@@ -12,29 +19,29 @@ namespace report_reader {
 
 std::uint32_t image_base(const std::string& program)
 {
-    std::ifstream file(program, std::ios::binary);
-    if (!file)
-        throw report_error("cannot open " + program);
-    unsigned char dos[64];
-    if (!file.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-        throw report_error(program + " is not a PE file");
-    const std::uint32_t pe = dos[60] | dos[61] << 8 | dos[62] << 16 | std::uint32_t(dos[63]) << 24;
-    unsigned char headers[24 + 32];
-    file.seekg(pe);
-    if (!file.read(reinterpret_cast<char*>(headers), sizeof headers) || headers[0] != 'P' || headers[1] != 'E')
-        throw report_error(program + " is not a PE file");
-    const unsigned char* optional = headers + 24;
-    if ((optional[0] | optional[1] << 8) != 0x10B)
-        throw report_error(program + " is not a PE32 file");
-    return optional[28] | optional[29] << 8 | optional[30] << 16 | std::uint32_t(optional[31]) << 24;
+    return read_pe_info(program).image_base;
 }
 
 namespace {
 
+// A C++ linkage name as source text ("f(int)"); other names unchanged.
+std::string demangled(const std::string& name)
+{
+    if (name.rfind("_Z", 0) != 0)
+        return name;
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
+                                                     &std::free);
+    return status == 0 && text ? std::string(text.get()) : name;
+}
+
 // Runs addr2line with the addresses as arguments and returns its output.
 std::string run_addr2line(const std::string& tool, const std::string& program, const std::vector<std::string>& addresses)
 {
-    std::vector<std::string> arguments = {tool, "-f", "-C", "-e", program};
+    // No -C: for i686 targets addr2line drops the symbol prefix "_" from the
+    // DWARF linkage name before demangling, so "_Z3fooi" comes out as the
+    // undemangled "Z3fooi". The names are demangled here instead.
+    std::vector<std::string> arguments = {tool, "-f", "-e", program};
     arguments.insert(arguments.end(), addresses.begin(), addresses.end());
     std::vector<char*> argv;
     for (auto& a : arguments)
@@ -68,36 +75,70 @@ std::string run_addr2line(const std::string& tool, const std::string& program, c
 
 }  // namespace
 
+std::vector<std::string> look_up(const std::string& program, const std::vector<std::uint32_t>& addresses,
+                                 const std::string& addr2line)
+{
+    // Each address once (a deep recursion repeats one return address many
+    // times), in runs that keep addr2line's command line short.
+    std::map<std::uint32_t, std::string> found;
+    for (std::uint32_t address : addresses)
+        found.emplace(address, std::string());
+    std::vector<std::uint32_t> unique;
+    for (const auto& entry : found)
+        unique.push_back(entry.first);
+    constexpr std::size_t run_length = 4096;
+    for (std::size_t start = 0; start < unique.size(); start += run_length) {
+        const std::size_t end = std::min(unique.size(), start + run_length);
+        std::vector<std::string> texts;
+        for (std::size_t k = start; k < end; ++k) {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%X", unique[k]);
+            texts.push_back(text);
+        }
+        const std::string output = run_addr2line(addr2line, program, texts);
+        std::size_t position = 0;
+        auto next_line = [&]() {
+            const std::size_t line_end = output.find('\n', position);
+            std::string line =
+                output.substr(position, line_end == std::string::npos ? std::string::npos : line_end - position);
+            position = line_end == std::string::npos ? output.size() : line_end + 1;
+            return line;
+        };
+        for (std::size_t k = start; k < end; ++k) {
+            const std::string function = demangled(next_line());
+            const std::string place = next_line();
+            found[unique[k]] = function + " at " + place;
+        }
+    }
+    std::vector<std::string> symbols;
+    for (std::uint32_t address : addresses)
+        symbols.push_back(found[address]);
+    return symbols;
+}
+
+std::uint32_t lookup_address(const report& r, std::size_t frame, std::uint32_t base)
+{
+    return base + r.frames[frame].offset - (frame > 0 ? 1 : 0);
+}
+
 symbol_lookup symbolize(const report& r, const std::string& program, const std::string& module_name,
                         const std::string& addr2line)
 {
     const std::uint32_t base = image_base(program);
     std::vector<std::size_t> frames;
-    std::vector<std::string> addresses;
+    std::vector<std::uint32_t> addresses;
     for (std::size_t i = 0; i < r.frames.size(); ++i) {
         if (strcasecmp(to_utf8(r.modules[r.frames[i].module].name).c_str(), module_name.c_str()) != 0)
             continue;
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%X", base + r.frames[i].offset - (i > 0 ? 1 : 0));
         frames.push_back(i);
-        addresses.push_back(text);
+        addresses.push_back(lookup_address(r, i, base));
     }
     symbol_lookup symbols(r.frames.size());
     if (frames.empty())
         return symbols;
-    const std::string output = run_addr2line(addr2line, program, addresses);
-    std::size_t position = 0;
-    auto next_line = [&]() {
-        const std::size_t end = output.find('\n', position);
-        std::string line = output.substr(position, end == std::string::npos ? std::string::npos : end - position);
-        position = end == std::string::npos ? output.size() : end + 1;
-        return line;
-    };
-    for (std::size_t frame : frames) {
-        const std::string function = next_line();
-        const std::string place = next_line();
-        symbols[frame] = function + " at " + place;
-    }
+    const std::vector<std::string> found = look_up(program, addresses, addr2line);
+    for (std::size_t k = 0; k < frames.size(); ++k)
+        symbols[frames[k]] = found[k];
     return symbols;
 }
 

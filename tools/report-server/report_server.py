@@ -1,23 +1,39 @@
 #!/usr/bin/env python3
 """Report server for Brindlex crash reports, for tests and for makers.
 
-HTTPS on 127.0.0.1, path "/BrindlexSprejem/sprejem/", request bodies in
-chunked transfer coding (a plain Content-Length body is taken too). Every
-report received is stored as NNN.bin in the store folder, with NNN.json
-beside it (method, path, headers, whether the body came chunked). Each
-request is answered with the next reply of the configured list; when the
-list is used up, with the default reply.
+HTTPS, path "/BrindlexSprejem/sprejem/", request bodies in chunked transfer
+coding (a plain Content-Length body is taken too). Each request is answered
+with the next reply of the configured list; when the list is used up, with
+the default reply.
+
+Two ways to keep reports:
+- Plain (tests of the reporter): every report received is stored as NNN.bin
+  in the store folder, with NNN.json beside it (method, path, headers,
+  whether the body came chunked), and kept in memory (`received`).
+- Indexed (--index or --database; the maker's crash view): every report is
+  stored atomically under a unique name in STORE/reports, read and
+  symbolized by the report reader through the symbol store, and recorded in
+  the index (SQLite STORE/index.sqlite3, or PostgreSQL by URL, shared by
+  several servers on one folder). The crash groups are served as a web page
+  on a separate administration address.
 
 As a program:
 
-  report_server.py --cert CHAIN.pem --key KEY.pem --store DIR [--port N]
-                   [--reply REPLY]... [--default REPLY]
+  report_server.py --cert CHAIN.pem --key KEY.pem --store DIR [--address A] [--port N]
+                   [--reply REPLY]... [--default REPLY] [--ask-detailed]
+                   [--index | --database postgresql://...] --reader REPORT_READER
+                   [--symbols DIR] [--admin-address A] [--admin-port N]
+
+  --symbols is the symbol store (default STORE/symbols; see report-reader
+  --file-symbols). --ask-detailed answers every .bxo report with 449, so
+  that the .bxr report of the same crash follows.
 
   REPLY is STATUS[;DELAY_SECONDS]:CONTENT_TYPE:BODY, for example
   "200:text/plain; charset=utf-8:Hvala" or "449::" (no Content-Type, empty
   body). The special REPLY "drop" closes the connection without any reply.
 
-It prints "port N" once it listens and runs until interrupted.
+It prints "port N" once it listens (and "admin URL" for the page) and runs
+until interrupted.
 
 As a module (the crash tests use it this way):
 
@@ -38,8 +54,14 @@ import sys
 import threading
 import time
 
+import admin_page
+import report_files
+import report_index
+import report_indexer
+
 PATH = "/BrindlexSprejem/sprejem/"
 MAX_BODY = 64 << 20
+ASK_DETAILED = "Prosimo, pošljite še podrobno poročilo."
 
 
 class Reply:
@@ -106,7 +128,12 @@ def read_chunked(rfile):
 
 
 class ReportServer:
-    def __init__(self, cert, key, store, replies=None, default=None):
+    """`index`: a report_index.Index to record reports in (indexed mode, with
+    `reader` the report reader program and `symbols` the symbol store);
+    None keeps them plainly."""
+
+    def __init__(self, cert, key, store, replies=None, default=None, index=None, reader=None, symbols=None,
+                 ask_detailed=False):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(cert, key)
         self.store = store
@@ -118,6 +145,21 @@ class ReportServer:
         self.lock = threading.Lock()
         self.httpd = None
         self.thread = None
+        self.index = index
+        self.ask_detailed = ask_detailed
+        self.folder = os.path.join(store, "reports")
+        self.indexer = None
+        if index is not None:
+            if not reader:
+                raise ValueError("an indexed report server needs the report reader")
+            os.makedirs(self.folder, exist_ok=True)
+            self.indexer = report_indexer.Indexer(index, self.folder, reader, symbols)
+        self.admin = None
+
+    def start_admin(self, address="127.0.0.1", port=0):
+        """The crash groups page; returns its port."""
+        self.admin = admin_page.AdminServer(self.index, self.folder)
+        return self.admin.start(address, port)
 
     def next_reply(self):
         with self.lock:
@@ -135,8 +177,11 @@ class ReportServer:
             json.dump({"method": received.method, "path": received.path, "headers": received.headers,
                        "chunked": received.chunked}, f, indent=1)
 
-    def start(self, port=0):
+    def start(self, port=0, address="127.0.0.1"):
         server = self
+        if self.indexer:
+            self.indexer.catch_up()
+            self.indexer.start()
 
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
@@ -160,7 +205,14 @@ class ReportServer:
                 except BadRequest as e:
                     self.answer(Reply(400, "text/plain; charset=utf-8", str(e).encode()))
                     return
-                server.record(Received("POST", self.path, dict(self.headers.items()), body, chunked))
+                if server.index is not None:
+                    kind = report_files.kind_of(body)
+                    server.indexer.store(body)
+                    if server.ask_detailed and kind == ".bxo":
+                        self.answer(Reply(449, "text/plain; charset=utf-8", ASK_DETAILED))
+                        return
+                else:
+                    server.record(Received("POST", self.path, dict(self.headers.items()), body, chunked))
                 self.answer(server.next_reply())
 
             def do_GET(self):
@@ -193,18 +245,24 @@ class ReportServer:
             def handle_error(inner, request, client_address):
                 pass  # a client that gives up mid-request is no server failure
 
-        self.httpd = Server(("127.0.0.1", port), Handler)
+        self.httpd = Server((address, port), Handler)
         self.thread = threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.1},
                                        daemon=True)
         self.thread.start()
         return self.httpd.server_address[1]
 
     def stop(self):
+        if self.admin:
+            self.admin.stop()
+            self.admin = None
         if self.httpd:
             self.httpd.shutdown()
             self.httpd.server_close()
             self.thread.join(10)
             self.httpd = None
+        if self.indexer:
+            self.indexer.stop()
+            self.index.close()
 
 
 def main():
@@ -212,13 +270,32 @@ def main():
     parser.add_argument("--cert", required=True, help="certificate chain (PEM)")
     parser.add_argument("--key", required=True, help="private key (PEM)")
     parser.add_argument("--store", required=True, help="folder for the reports received")
+    parser.add_argument("--address", default="127.0.0.1", help="upload address (default 127.0.0.1)")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--reply", action="append", default=[], help="next reply, STATUS[;DELAY]:TYPE:BODY")
     parser.add_argument("--default", help="reply once the list is used up")
+    parser.add_argument("--ask-detailed", action="store_true", help="answer .bxo reports with 449")
+    parser.add_argument("--index", action="store_true", help="index reports in STORE/index.sqlite3")
+    parser.add_argument("--database", help="index reports in this PostgreSQL database (postgresql://...)")
+    parser.add_argument("--reader", help="the report-reader program (needed to index)")
+    parser.add_argument("--symbols", help="symbol store (default STORE/symbols)")
+    parser.add_argument("--admin-address", default="127.0.0.1", help="address of the crash page (default 127.0.0.1)")
+    parser.add_argument("--admin-port", type=int, default=0, help="port of the crash page (default: any free one)")
     args = parser.parse_args()
+    index = None
+    if args.index or args.database:
+        if not args.reader:
+            parser.error("indexing needs --reader")
+        index = report_index.Index(args.database or os.path.join(args.store, "index.sqlite3"))
     server = ReportServer(args.cert, args.key, args.store, [Reply.parse(s) for s in args.reply],
-                          Reply.parse(args.default) if args.default else None)
-    print("port", server.start(args.port), flush=True)
+                          Reply.parse(args.default) if args.default else None, index=index, reader=args.reader,
+                          symbols=args.symbols or os.path.join(args.store, "symbols"),
+                          ask_detailed=args.ask_detailed)
+    port = server.start(args.port, args.address)
+    if index is not None:
+        admin_port = server.start_admin(args.admin_address, args.admin_port)
+        print("admin http://%s:%d/" % (args.admin_address, admin_port), flush=True)
+    print("port", port, flush=True)
     try:
         while True:
             time.sleep(3600)

@@ -1,5 +1,7 @@
 #include "tools/report-reader/report.hpp"
 
+#include "tools/report-reader/json_output.hpp"
+
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -218,6 +220,45 @@ TEST(ReportReader, ConvertsUtf16)
 {
     EXPECT_EQ(to_utf8(u"\u010Dopek \U0001F600"), "\xC4\x8Dopek \xF0\x9F\x98\x80");
     EXPECT_EQ(to_utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(ReportReader, JsonStringsAreValidWhateverTheBytes)
+{
+    const struct {
+        const char* name;
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"plain", "abc", "\"abc\""},
+        {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"control characters", std::string("a\n\x01\0b", 5), "\"a\\u000a\\u0001\\u0000b\""},
+        {"UTF-8 kept", "\xC4\x8D \xF0\x9F\x98\x80", "\"\xC4\x8D \xF0\x9F\x98\x80\""},
+        {"stray continuation byte", "a\x80" "b", "\"a\\ufffd" "b\""},
+        {"overlong slash", "\xC0\xAF", "\"\\ufffd\\ufffd\""},
+        {"encoded surrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+        {"cut short at the end", "ab\xE2\x82", "\"ab\\ufffd\\ufffd\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(json_string(c.text), c.json) << c.name;
+}
+
+TEST(ReportReader, JsonSplitsSymbolsIntoFunctionAndPlace)
+{
+    const report r = parse_report(bxo_header()
+                                      .exception(0xC0000005, 0x4015C0)
+                                      .module(u"host.exe", 0x400000, false)
+                                      .frame(0x15C0)
+                                      .frame(0x1700)
+                                      .data);
+    const std::string json = to_json(r, {"fault_here() at host.cpp:10"});
+    EXPECT_NE(json.find("{\"module\": 0, \"offset\": 5568, \"function\": \"fault_here()\", \"place\": \"host.cpp:10\", "
+                        "\"snapshot\": 0}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("{\"module\": 0, \"offset\": 5888, \"snapshot\": 0}"), std::string::npos)
+        << "no symbol, no function: " << json;
+    EXPECT_NE(json.find("\"name\": \"EXCEPTION_ACCESS_VIOLATION\""), std::string::npos) << json;
 }
 
 }  // namespace

@@ -1,0 +1,321 @@
+#!/usr/bin/env python3
+"""The maker's crash view: reports uploaded to real report servers, read and
+symbolized through the symbol store, indexed in SQLite and PostgreSQL,
+grouped, and shown on the administration page in headless Chromium.
+
+Reports come from report_writer.py (checked against the report reader
+first); symbols from symbol_sample.full.exe, a real i686 PE with DWARF, at
+offsets taken from its symbol table.
+"""
+
+import concurrent.futures
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import unittest
+
+import view_fixture as fx
+from report_writer import Crash
+
+import report_files  # noqa: E402 (tools/report-server, on the path through view_fixture)
+import report_index
+from report_server import ReportServer
+
+AV, DIVIDE = 0xC0000005, 0xC0000094
+HOSTILE_MODULE = "<img src=x onerror=\"document.title='pwned'\">.exe"
+HOSTILE_TRACE = "<script>document.title='pwned'</script> & \"quotes\""
+
+
+def known_crashes(stamp, offsets):
+    """(name, count, report) of a known set: three access violations in
+    sample_parse_header (one of them detailed), two divisions by zero in
+    sample_read_block, one crash in a build without symbols, one body that is
+    no report."""
+    parse, read = offsets["sample_parse_header"], offsets["sample_read_block"]
+    install = offsets["sample_install_package"]
+    kernel = ("KERNEL32.dll", 0x5F000000, 0x7B000000, [0x20, 0x44])
+
+    def av(detailed=False):
+        return Crash(AV, [(fx.SAMPLE_MODULE, stamp, 0x400000, [parse + 3, read + 5, install + 5]), kernel],
+                     trace=["install started"], detailed=detailed).body()
+
+    divide = Crash(DIVIDE, [(fx.SAMPLE_MODULE, stamp, 0x400000, [read + 2, install + 5])]).body()
+    unknown_build = Crash(AV, [(fx.SAMPLE_MODULE, 0x12345678, 0x400000, [0x15B3])]).body()
+    return [av(), av(True), av(), divide, divide, unknown_build, b"not a report at all"]
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).digest()
+
+
+EXPECTED_GROUPS = [  # (title fragment, count), most frequent first
+    ("EXCEPTION_ACCESS_VIOLATION in sample_parse_header", 3),
+    ("EXCEPTION_INT_DIVIDE_BY_ZERO in sample_read_block", 2),
+]
+EXPECTED_SINGLES = {"EXCEPTION_ACCESS_VIOLATION in symbol_sample.exe+0x15B3", "Unreadable reports"}
+
+
+class CrashViewTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.certificate = fx.make_certificate(os.path.join(fx.WORK, "certificate"))
+        cls.symbols = fx.fresh_folder("symbols")
+        fx.file_symbols(cls.symbols, fx.SAMPLE)
+        cls.stamp = fx.pe_time_stamp(fx.SAMPLE)
+        cls.offsets = fx.sample_offsets()
+
+    def setUp(self):
+        self.servers = []
+
+    def tearDown(self):
+        for server in self.servers:
+            server.stop()
+
+    def server(self, store, database=None, port=0):
+        index = report_index.Index(database or os.path.join(store, "index.sqlite3"))
+        server = ReportServer(*self.certificate, store, index=index, reader=fx.READER, symbols=self.symbols)
+        server.port = server.start(port)
+        self.servers.append(server)
+        return server
+
+    def upload_all(self, server, bodies):
+        for body in bodies:
+            self.assertEqual(fx.upload(server.port, self.certificate[0], body), 200)
+        self.assert_all_read(server)
+
+    def assert_all_read(self, server):
+        self.assertTrue(server.indexer.wait_until_read(120), "every report read within 2 minutes")
+
+    def groups(self, server):
+        """(title, count, time stamps) of every group, most frequent first."""
+        return [(title, count, server.index.time_stamps(key))
+                for key, title, count, first, last, readable in server.index.groups()]
+
+    def assert_known_groups(self, groups):
+        self.assertEqual([(t, c) for t, c, _ in groups[:2]], EXPECTED_GROUPS)
+        self.assertEqual({t for t, c, _ in groups[2:]}, EXPECTED_SINGLES)
+        self.assertEqual([c for _, c, _ in groups[2:]], [1, 1])
+        self.assertEqual(groups[0][2], [self.stamp])
+
+    # --- the report writer and the symbol store ---------------------------
+
+    def test_report_writer_matches_the_reader(self):
+        folder = fx.fresh_folder("writer")
+        for detailed in (False, True):
+            crash = Crash(DIVIDE, [("a.exe", 0x11, 0x400000, [1, 2]), ("b.dll", 0x22, 0x10000000, [3])],
+                          trace=["ena", "dva č"], detailed=detailed, parameters=(7, 8))
+            path = os.path.join(folder, "r.bxr" if detailed else "r.bxo")
+            with open(path, "wb") as f:
+                f.write(crash.body())
+            parsed = json.loads(fx.run([fx.READER, "--json", path]).stdout)
+            self.assertEqual(parsed["kind"], "bxr" if detailed else "bxo")
+            self.assertEqual([(x["code"], x["parameters"]) for x in parsed["exceptions"]], [(DIVIDE, [7, 8])])
+            self.assertEqual(parsed["trace"], ["ena", "dva č"])
+            self.assertEqual([(m["name"], m["time_stamp"], m["base"]) for m in parsed["modules"]],
+                             [("a.exe", 0x11, 0x400000), ("b.dll", 0x22, 0x10000000)])
+            self.assertEqual([(f["module"], f["offset"]) for f in parsed["frames"]], [(0, 1), (0, 2), (1, 3)])
+            self.assertEqual(len(parsed["registers"]), 12 if detailed else 0)
+
+    def test_symbol_store_files_builds_by_shipped_name_and_time_stamp(self):
+        store = fx.fresh_folder("store")
+        work = fx.fresh_folder("store-work")
+        stripped = os.path.join(work, "shipped.exe")
+        fx.run(["i686-w64-mingw32-objcopy", "--strip-all", fx.SAMPLE, stripped])
+        other_build = os.path.join(work, "symbol_sample.full.exe")
+        shutil.copy(fx.SAMPLE, other_build)
+        with open(other_build, "ab") as f:
+            f.write(b"another build")
+        filed = fx.file_symbols(store, fx.SAMPLE)
+        self.assertEqual(os.path.relpath(filed, store), "symbol_sample.exe/%08X/symbol_sample.full.exe" % self.stamp)
+        self.assertEqual(fx.file_symbols(store, fx.SAMPLE), filed, "filing the same build again")
+        shipped = fx.file_symbols(store, fx.SAMPLE, "--shipped", stripped)
+        self.assertEqual(os.path.relpath(shipped, store).split("/")[:2],
+                         ["shipped.exe", "%08X" % fx.pe_time_stamp(stripped)])
+        refused = subprocess.run([fx.READER, "--file-symbols", store, other_build], capture_output=True, text=True,
+                                 timeout=60)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("another build", refused.stderr)
+
+        parse = self.offsets["sample_parse_header"]
+        cases = [  # (module name in the report, time stamp, symbolized)
+            ("symbol_sample.exe", self.stamp, True),
+            ("SYMBOL_SAMPLE.EXE", self.stamp, True),
+            ("symbol_sample.exe", self.stamp + 1, False),
+            ("../symbol_sample.exe", self.stamp, False),
+            ("..", self.stamp, False),
+        ]
+        for name, stamp, symbolized in cases:
+            path = os.path.join(work, "case.bxo")
+            with open(path, "wb") as f:
+                f.write(Crash(AV, [(name, stamp, 0x400000, [parse + 1])]).body())
+            frame = json.loads(fx.run([fx.READER, "--json", "--store", store, path]).stdout)["frames"][0]
+            self.assertEqual(frame.get("function"), "sample_parse_header" if symbolized else None, name)
+
+        # A build in the store that cannot be read fails only the reports that need it.
+        broken = os.path.join(store, "broken.exe", "00000001")
+        os.makedirs(broken)
+        with open(os.path.join(broken, "broken.full.exe"), "wb") as f:
+            f.write(b"MZ but no PE file")
+        paths = []
+        for i, module in enumerate([(fx.SAMPLE_MODULE, self.stamp), ("broken.exe", 1), (fx.SAMPLE_MODULE, self.stamp)]):
+            paths.append(os.path.join(work, "batch-%d.bxo" % i))
+            with open(paths[-1], "wb") as f:
+                f.write(Crash(AV, [module + (0x400000, [parse + 1])]).body())
+        batch = subprocess.run([fx.READER, "--json", "--store", store] + paths, capture_output=True, text=True,
+                               timeout=60)
+        self.assertEqual(batch.returncode, 1)
+        results = [json.loads(line) for line in batch.stdout.splitlines()]
+        self.assertEqual([r.get("frames", [{}])[0].get("function") for r in results],
+                         ["sample_parse_header", None, "sample_parse_header"])
+        self.assertIn("not a PE file", results[1]["error"])
+
+    # --- the index ----------------------------------------------------------
+
+    def test_sqlite_and_postgresql_give_the_same_groups(self):
+        bodies = known_crashes(self.stamp, self.offsets)
+        results = {}
+        with fx.postgres_server(os.path.join(fx.WORK, "postgres-same")) as new_database:
+            for backend, database in (("sqlite", None), ("postgresql", new_database("same"))):
+                server = self.server(fx.fresh_folder("same-" + backend), database)
+                self.upload_all(server, bodies)
+                results[backend] = self.groups(server)
+                self.assertEqual(server.index.count(), len(bodies))
+                server.stop()
+        self.assert_known_groups(results["sqlite"])
+        self.assertEqual(sorted(results["sqlite"]), sorted(results["postgresql"]))
+
+    def test_index_survives_a_restart_and_catches_up_with_the_folder(self):
+        store = fx.fresh_folder("restart")
+        bodies = known_crashes(self.stamp, self.offsets)
+        server = self.server(store)
+        self.upload_all(server, bodies[:4])
+        before = self.groups(server)
+        server.stop()
+        # Stored while no server recorded it (a crash between rename and
+        # insert), and the hidden leftover of an upload cut short.
+        report_files.store(os.path.join(store, "reports"), bodies[4])
+        with open(os.path.join(store, "reports", report_files.TEMPORARY_PREFIX + "leftover"), "wb") as f:
+            f.write(bodies[0][:10])
+        server = self.server(store)
+        self.assertEqual(server.index.count(), 5)
+        self.assert_all_read(server)
+        after = dict((t, c) for t, c, _ in self.groups(server))
+        expected = dict((t, c) for t, c, _ in before)
+        expected[EXPECTED_GROUPS[1][0]] += 1  # the division by zero stored while no server ran
+        self.assertEqual(after, expected)
+        self.upload_all(server, bodies[5:])
+        server.stop()
+        server = self.server(store)
+        self.assert_all_read(server)
+        self.assert_known_groups(self.groups(server))
+        self.assertEqual(len(report_files.stored_names(os.path.join(store, "reports"))), len(bodies))
+
+    def test_schema_upgrade_groups_the_reports_of_the_previous_version(self):
+        store = fx.fresh_folder("upgrade")
+        folder = os.path.join(store, "reports")
+        os.makedirs(folder)
+        old = report_index.Index(os.path.join(store, "index.sqlite3"))
+        self.assertEqual(old.migrate(up_to=1), 0)
+        with old.transaction() as c:
+            for body in known_crashes(self.stamp, self.offsets)[:2]:
+                c.execute("INSERT INTO reports (file, received, kind, frames, readable) VALUES (?, ?, ?, ?, ?)",
+                          (report_files.store(folder, body), "2026-01-02 03:04:05", "bxo", "[]", 1))
+        old.close()
+        server = self.server(store)
+        self.assertEqual(server.index.version(), report_index.VERSION)
+        self.assert_all_read(server)
+        groups = self.groups(server)
+        self.assertEqual([(t, c) for t, c, _ in groups], [("EXCEPTION_ACCESS_VIOLATION in sample_parse_header", 2)])
+        self.assertEqual(server.index.count(), 2, "the upgrade adds no rows")
+
+    def test_an_upload_cut_off_leaves_nothing_listed(self):
+        store = fx.fresh_folder("cut-off")
+        server = self.server(store)
+        body = known_crashes(self.stamp, self.offsets)[0]
+        fx.upload_cut_off(server.port, self.certificate[0], body)
+        self.upload_all(server, [body])  # the server still serves, and the request after it counts
+        self.assertEqual(server.index.count(), 1)
+        self.assertEqual(len(report_files.stored_names(os.path.join(store, "reports"))), 1)
+
+    # --- the page -----------------------------------------------------------
+
+    def test_page_in_chromium_shows_groups_symbols_and_escaped_text(self):
+        store = fx.fresh_folder("page")
+        server = self.server(store)
+        hostile = Crash(AV, [(HOSTILE_MODULE, 1, 0x400000, [0x10])], trace=[HOSTILE_TRACE] * 3).body()
+        self.upload_all(server, known_crashes(self.stamp, self.offsets) + [hostile])
+        admin = server.start_admin()
+        self.assertNotEqual(admin, server.port)
+
+        front = fx.Dom(fx.chromium("--dump-dom", "http://127.0.0.1:%d/" % admin))
+        rows = [(int(r[0]), r[1]) for r in front.rows]
+        self.assertEqual(rows[:2], [(c, t) for t, c in EXPECTED_GROUPS])
+        self.assertEqual(sorted(c for c, _ in rows[2:]), [1, 1, 1])
+        self.assertEqual(len(front.tags("svg")), len(rows), "a chart per group")
+        self.assertIn("EXCEPTION_ACCESS_VIOLATION in " + HOSTILE_MODULE + "+0x10", front.text())
+
+        links = {t: a["href"] for (c, t), a in zip(rows, [a for a in front.tags("a") if "/group/" in a["href"]])}
+        group = fx.Dom(fx.chromium("--dump-dom", "http://127.0.0.1:%d%s" % (admin, links[EXPECTED_GROUPS[0][0]])))
+        stack = group.text()
+        self.assertIn("sample_parse_header symbol_sample.exe+0x%X at " % (self.offsets["sample_parse_header"] + 3),
+                      stack)
+        self.assertIn("sample_install_package(char const*) symbol_sample.exe+0x%X at "
+                      % (self.offsets["sample_install_package"] + 5), stack, "C++ names demangled")
+        self.assertIn("install started", stack)
+        self.assertEqual(len([a for a in group.tags("a") if a.get("href", "").startswith("/report/")]), 3)
+
+        hostile_link = links["EXCEPTION_ACCESS_VIOLATION in " + HOSTILE_MODULE + "+0x10"]
+        page = fx.chromium("--dump-dom", "http://127.0.0.1:%d%s" % (admin, hostile_link))
+        dom = fx.Dom(page)
+        self.assertEqual(dom.tags("script"), [])
+        self.assertEqual(dom.tags("img"), [])
+        self.assertEqual(dom.text().count(HOSTILE_TRACE), 3)
+        self.assertIn(HOSTILE_MODULE, dom.text())
+        self.assertNotIn("pwned</title>", page)
+
+        raw = [a["href"] for a in group.tags("a") if a.get("href", "").startswith("/report/")][0]
+        import urllib.request
+        with urllib.request.urlopen("http://127.0.0.1:%d%s" % (admin, raw), timeout=30) as reply:
+            self.assertIn(reply.read(), known_crashes(self.stamp, self.offsets)[:3])
+
+    # --- load ---------------------------------------------------------------
+
+    def test_two_servers_on_one_postgresql_store_every_report_once(self):
+        store = fx.fresh_folder("load")
+        uploads, cut_offs = 300, 6
+        bodies = [Crash(AV, [(fx.SAMPLE_MODULE, self.stamp, 0x400000, [self.offsets["sample_parse_header"] + 1]),
+                             ("KERNEL32.dll", 0x5F000000, 0x7B000000, [i])]).body() for i in range(uploads)]
+        with fx.postgres_server(os.path.join(fx.WORK, "postgres-load")) as new_database:
+            database = new_database("load")
+            servers = [self.server(store, database) for _ in range(2)]
+            failures = []
+
+            def send(i):
+                server = servers[i % 2]
+                if i % (uploads // cut_offs) == 7:
+                    fx.upload_cut_off(server.port, self.certificate[0], bodies[i])
+                try:
+                    self.assertEqual(fx.upload(server.port, self.certificate[0], bodies[i], seconds=120), 200)
+                except Exception as e:  # noqa: BLE001 - collected and reported below
+                    failures.append((i, e))
+
+            with concurrent.futures.ThreadPoolExecutor(24) as pool:
+                list(pool.map(send, range(uploads), timeout=600))
+            self.assertEqual(failures, [])
+            self.assert_all_read(servers[0])
+            folder = os.path.join(store, "reports")
+            names = report_files.stored_names(folder)
+            self.assertEqual(len(names), uploads)
+            self.assertEqual(servers[0].index.files(), set(names), "every stored file indexed, nothing else")
+            self.assertEqual(servers[1].index.count(), uploads, "one row per report")
+            stored = sorted(sha256_of(os.path.join(folder, n)) for n in names)
+            self.assertEqual(stored, sorted(hashlib.sha256(b).digest() for b in bodies))
+            self.assertEqual([(t, c) for t, c, _ in self.groups(servers[0])],
+                             [("EXCEPTION_ACCESS_VIOLATION in sample_parse_header", uploads)])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
