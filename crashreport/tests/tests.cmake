@@ -42,10 +42,3 @@ if(WIN32 AND Python3_Interpreter_FOUND)
     FIXTURES_REQUIRED "${LUMORA_WINE64_FIXTURE};xvfb;lumora_test_ca64"
     ENVIRONMENT "${LUMORA_WINE64_ENVIRONMENT};${crash_environment};CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-work-x64")
 endif()
-
-if(WIN32)
-  # The writer's reports are read back with the report reader's parser.
-  lumora_test(crashreport_writer_tests LABEL crash
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/report_writer_test.cpp ${CMAKE_SOURCE_DIR}/tools/report-reader/report.cpp
-    LIBS lumora_crashreport)
-endif()
