@@ -49,8 +49,8 @@ int wmain(int argc, wchar_t** argv)
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
         fenrix::download_signed<unsigned int>(connection, url, hopline::header_map(), accept, nullptr, nullptr,
-                                              fenrix::minisign::trusted_keys,
-                                              fenrix::minisign::trusted_key_count, file, &progress);
+                                              fenrix::minisign::trusted_keys, fenrix::minisign::trusted_key_count, file,
+                                              &progress);
         QueryPerformanceCounter(&end);
         std::printf("seconds=%.3f avx2=%d\n", double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart),
                     sodium_runtime_has_avx2());

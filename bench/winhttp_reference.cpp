@@ -71,10 +71,10 @@ int wmain(int argc, wchar_t** argv)
     const auto port = static_cast<INTERNET_PORT>(std::wcstoul(argv[1], nullptr, 10));
     transfer t;
     t.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    t.file = CreateFileW(argv[3], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    HINTERNET session = WinHttpOpen(L"reference", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr, nullptr,
-                                    WINHTTP_FLAG_ASYNC);
+    t.file = CreateFileW(argv[3], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN,
+                         nullptr);
+    HINTERNET session =
+        WinHttpOpen(L"reference", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr, nullptr, WINHTTP_FLAG_ASYNC);
     HINTERNET connection = session ? WinHttpConnect(session, L"127.0.0.1", port, 0) : nullptr;
     static const wchar_t* accept[] = {L"application/octet-stream", nullptr};
     t.request = connection ? WinHttpOpenRequest(connection, L"GET", argv[2], nullptr, nullptr, accept, 0) : nullptr;

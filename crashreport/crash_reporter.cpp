@@ -103,8 +103,7 @@ crash_reporter::crash_reporter()
     module_file_name(nullptr, program_name);
 
     MEMORY_BASIC_INFORMATION region;
-    const SIZE_T got = VirtualQuery(reinterpret_cast<const void*>(&unhandled_exception_filter), &region,
-                                    sizeof region);
+    const SIZE_T got = VirtualQuery(reinterpret_cast<const void*>(&unhandled_exception_filter), &region, sizeof region);
     main_module = got >= 8 && region.AllocationBase == GetModuleHandleW(nullptr);
 
     enabled = read_switch();

@@ -64,8 +64,7 @@ void append_text(UINT id, const char* failure)
 
 void append_reply_text(UINT id)
 {
-    const std::wstring format =
-        load_text(id, "LoadString(IDS_BRINODJ_REZULTAT/IDS_BRINODJ_REZULTAT_NAPAKA) failed");
+    const std::wstring format = load_text(id, "LoadString(IDS_BRINODJ_REZULTAT/IDS_BRINODJ_REZULTAT_NAPAKA) failed");
     const std::wstring& reply = crash_sender().response_text;
     wembra::format_append(message_text, format.c_str(), wembra::default_locale, int(reply.size()), reply.c_str());
 }
@@ -109,7 +108,7 @@ void upload_or_save(bool show_ui, bool consent)
         }
         if (show_ui)
             append_reply_text(second_failed || status != upload::status_taken ? IDS_BRINODJ_REZULTAT_NAPAKA
-                                                                      : IDS_BRINODJ_REZULTAT);
+                                                                              : IDS_BRINODJ_REZULTAT);
     } catch (...) {
         if (show_ui) {
             append_text(IDS_BRINODJ_REZULTAT_NAPAKA2, "LoadString(IDS_BRINODJ_REZULTAT_NAPAKA2) failed");
@@ -121,8 +120,8 @@ void upload_or_save(bool show_ui, bool consent)
                 append_text(IDS_BRINODJ_SHRANJEVANJE, "LoadString(IDS_BRINODJ_SHRANJEVANJE) failed");
         } catch (const std::exception& e) {
             if (show_ui) {
-                const std::wstring format = load_text(IDS_BRINODJ_SHRANJEVANJE_NAPAKA,
-                                                      "LoadString(IDS_BRINODJ_SHRANJEVANJE_NAPAKA) failed");
+                const std::wstring format =
+                    load_text(IDS_BRINODJ_SHRANJEVANJE_NAPAKA, "LoadString(IDS_BRINODJ_SHRANJEVANJE_NAPAKA) failed");
                 // The cause is UTF-8; the C runtime's narrow arguments would
                 // take it for the ANSI code page.
                 const std::wstring cause = wembra::utf8_to_wide(fenrix::exception_message(e));

@@ -32,8 +32,7 @@ seh_frame::~seh_frame()
     set_chain_head(record.next);
 }
 
-extern "C" EXCEPTION_DISPOSITION __cdecl filter_frame_handler(EXCEPTION_RECORD* record, void*, CONTEXT* context,
-                                                              void*)
+extern "C" EXCEPTION_DISPOSITION __cdecl filter_frame_handler(EXCEPTION_RECORD* record, void*, CONTEXT* context, void*)
 {
     if (record->ExceptionFlags & unwinding_flags)
         return ExceptionContinueSearch;
@@ -51,8 +50,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl quiet_frame_handler(EXCEPTION_RECORD* r
     ExitThread(0);
 }
 
-extern "C" EXCEPTION_DISPOSITION __cdecl terminating_frame_handler(EXCEPTION_RECORD* record, void*, CONTEXT*,
-                                                                   void*)
+extern "C" EXCEPTION_DISPOSITION __cdecl terminating_frame_handler(EXCEPTION_RECORD* record, void*, CONTEXT*, void*)
 {
     if (record->ExceptionFlags & unwinding_flags)
         return ExceptionContinueSearch;

@@ -87,8 +87,7 @@ bool run_quietly(Body&& body) noexcept
 template <class Body>
 bool run_contained(Body&& body) noexcept
 {
-    return detail::run_catching(reinterpret_cast<void*>(&detail::terminating_frame_handler),
-                                std::forward<Body>(body));
+    return detail::run_catching(reinterpret_cast<void*>(&detail::terminating_frame_handler), std::forward<Body>(body));
 }
 
 }  // namespace brindlex

@@ -13,9 +13,9 @@ namespace brindlex {
 bool read_content_type_line(const char* line, std::size_t length, std::string& content_type);
 
 struct media_type {
-    std::string type;      // the text before the first ";", as it stands
+    std::string type;  // the text before the first ";", as it stands
     bool has_charset = false;
-    std::string charset;   // the text after "charset =", possibly empty
+    std::string charset;  // the text after "charset =", possibly empty
 };
 
 media_type split_content_type(const std::string& content_type);

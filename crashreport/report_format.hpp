@@ -40,17 +40,17 @@ inline constexpr std::uint32_t context_extended_registers = 0x10020;
 struct context_group {
     std::uint32_t flag;
     const char* name;
-    std::uint32_t registers;   // u32 fields
+    std::uint32_t registers;    // u32 fields
     std::uint32_t extra_bytes;  // raw bytes after them
 };
 
 inline constexpr context_group context_groups[] = {
-    {context_integer, "integer", 6, 0},                // Eax Ebx Ecx Edx Esi Edi
-    {context_control, "control", 6, 0},                // SegSs Esp Ebp SegCs Eip EFlags
-    {context_segments, "segments", 4, 0},              // SegDs SegEs SegFs SegGs
+    {context_integer, "integer", 6, 0},                 // Eax Ebx Ecx Edx Esi Edi
+    {context_control, "control", 6, 0},                 // SegSs Esp Ebp SegCs Eip EFlags
+    {context_segments, "segments", 4, 0},               // SegDs SegEs SegFs SegGs
     {context_floating_point, "floating point", 8, 80},  // FloatSave words, RegisterArea
-    {context_extended_registers, "extended", 0, 512},  // ExtendedRegisters
-    {context_debug_registers, "debug", 6, 0},          // Dr0 Dr1 Dr2 Dr3 Dr6 Dr7
+    {context_extended_registers, "extended", 0, 512},   // ExtendedRegisters
+    {context_debug_registers, "debug", 6, 0},           // Dr0 Dr1 Dr2 Dr3 Dr6 Dr7
 };
 
 // The code a C++ exception that nothing caught is reported with (the code

@@ -26,9 +26,8 @@ namespace brindlex {
 
 namespace {
 
-constexpr int mode_stored_report =
-    fenrix::stream::mode_read | fenrix::stream::mode_open_existing | fenrix::stream::mode_share_read |
-    fenrix::stream::mode_sequential;
+constexpr int mode_stored_report = fenrix::stream::mode_read | fenrix::stream::mode_open_existing |
+    fenrix::stream::mode_share_read | fenrix::stream::mode_sequential;
 constexpr int mode_reply_page =
     fenrix::stream::mode_write | fenrix::stream::mode_create_always | fenrix::stream::mode_sequential;
 // A reply is a short text; a server that sends more is not believed, and
@@ -45,7 +44,7 @@ hopline::url make_endpoint()
 using fenrix::startup_order::crash_storage;
 hopline::url endpoint __attribute__((init_priority(crash_storage))) = make_endpoint();
 report_sender process_sender __attribute__((init_priority(crash_storage)));
-fenrix::stream::memory_file request_body __attribute__((init_priority(crash_storage)))(4096);
+fenrix::stream::memory_file request_body __attribute__((init_priority(crash_storage))) (4096);
 
 // Removes a file; one that is already gone is no error.
 void remove_file(const std::wstring& path)
@@ -90,8 +89,8 @@ void report_sender::init()
     connection = std::make_unique<hopline::connection>(*session, endpoint.scheme, endpoint.host, endpoint.port);
     headers.clear();
     const wchar_t* language = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_BRINODJ_ACCEPT_LANGUAGE,
-                                   reinterpret_cast<LPWSTR>(&language), 0);
+    const int length =
+        LoadStringW(GetModuleHandleW(nullptr), IDS_BRINODJ_ACCEPT_LANGUAGE, reinterpret_cast<LPWSTR>(&language), 0);
     if (length > 0) {
         std::string value;
         wembra::wide_to_multibyte(CP_UTF8, 0, language, length, value);
@@ -211,9 +210,9 @@ std::uint16_t report_sender::post_file(const std::wstring& path)
     fenrix::stream::cached_file report(path.c_str(), mode_stored_report, 4096);
     if (report.state != fenrix::stream::ok) {
         const DWORD error = GetLastError();
-        throw std::system_error(int(error), std::system_category(),
-                                wembra::format("Odpiranje datoteke s poročilom o napaki %ls ni uspelo",
-                                               fenrix::utf8_locale, path.c_str()));
+        throw std::system_error(
+            int(error), std::system_category(),
+            wembra::format("Odpiranje datoteke s poročilom o napaki %ls ni uspelo", fenrix::utf8_locale, path.c_str()));
     }
     std::uint16_t status;
     try {

@@ -26,9 +26,9 @@ constexpr std::size_t path_units = 260;
 // A new number for each crash: the .bxo file is created new, so two
 // processes that crash at once take different numbers.
 constexpr int mode_report = fenrix::stream::mode_read | fenrix::stream::mode_write | fenrix::stream::mode_create_new |
-                            fenrix::stream::mode_share_read | fenrix::stream::mode_sequential;
+    fenrix::stream::mode_share_read | fenrix::stream::mode_sequential;
 constexpr int mode_companion = fenrix::stream::mode_read | fenrix::stream::mode_write |
-                               fenrix::stream::mode_create_always | fenrix::stream::mode_sequential;
+    fenrix::stream::mode_create_always | fenrix::stream::mode_sequential;
 // A corrupt chain could loop; the system never nests records this deep.
 constexpr unsigned max_chain_length = 64;
 
@@ -36,7 +36,7 @@ constexpr unsigned max_chain_length = 64;
 std::wstring report_path_ __attribute__((init_priority(fenrix::startup_order::crash_storage)));
 std::wstring module_name __attribute__((init_priority(fenrix::startup_order::crash_storage)));
 unsigned report_counter = 0;
-fenrix::stream::cached_file report_stream __attribute__((init_priority(fenrix::startup_order::crash_storage)))(4096);
+fenrix::stream::cached_file report_stream __attribute__((init_priority(fenrix::startup_order::crash_storage))) (4096);
 CONTEXT context_copy;
 STACKFRAME64 stack_frame;
 
@@ -104,9 +104,9 @@ void write_context(report_output& out, const CONTEXT& c)
 bool readable(const MEMORY_BASIC_INFORMATION& region)
 {
     constexpr DWORD readable_protections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
     return region.State == MEM_COMMIT && !(region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) &&
-           (region.Protect & readable_protections);
+        (region.Protect & readable_protections);
 }
 
 // How many bytes from `start` towards `end` lie in committed, readable memory
@@ -171,9 +171,9 @@ void walk_stack(report_output& out, format::report_kind kind)
     DWORD64 last_base = 0;
     bool module_written = false;
     for (;;) {
-        const bool walked = StackWalk64(IMAGE_FILE_MACHINE_I386, r.crash_process_handle, r.crash_thread_handle,
-                                        &stack_frame, &context_copy, nullptr, SymFunctionTableAccess64,
-                                        SymGetModuleBase64, nullptr);
+        const bool walked =
+            StackWalk64(IMAGE_FILE_MACHINE_I386, r.crash_process_handle, r.crash_thread_handle, &stack_frame,
+                        &context_copy, nullptr, SymFunctionTableAccess64, SymGetModuleBase64, nullptr);
         if (!walked && module_written)
             break;
         const DWORD64 pc = stack_frame.AddrPC.Offset;

@@ -32,7 +32,7 @@ struct crash_reporter {
     wembra::win_handle<0> startup_thread;
     LPTOP_LEVEL_EXCEPTION_FILTER previous_filter = nullptr;
     std::vector<std::unique_ptr<wchar_t[]>> trace_log;  // oldest first, at most 10
-    std::vector<wchar_t> trace_snapshot;                 // lines, each with its zero; room kept for all
+    std::vector<wchar_t> trace_snapshot;                // lines, each with its zero; room kept for all
     EXCEPTION_POINTERS* exception_pointers = nullptr;
     HANDLE crash_thread_handle = nullptr;
     HANDLE crash_process_handle = nullptr;

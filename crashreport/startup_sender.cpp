@@ -86,8 +86,8 @@ void wait_for_startup_sender(unsigned long milliseconds)
         // A handle of our own, so that the wait needs no lock: holding the
         // lock here would keep the exception filter from handling a crash of
         // the sender itself while the entry point waits for it.
-        if (!DuplicateHandle(GetCurrentProcess(), r.startup_thread.get(), GetCurrentProcess(), &own, SYNCHRONIZE,
-                             FALSE, 0))
+        if (!DuplicateHandle(GetCurrentProcess(), r.startup_thread.get(), GetCurrentProcess(), &own, SYNCHRONIZE, FALSE,
+                             0))
             own = nullptr;
     }
     wembra::win_handle<0> thread(own);

@@ -21,21 +21,35 @@ namespace {
 using fenrix::parser::interval;
 using fenrix::parser::url_grammar;
 
-void require(bool condition) {
-    if (!condition) std::abort();
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
 }
 
 // Every recorded part: the parts the record is copied from and the token
 // results inside them.
-std::array<const interval*, 15> parts(const url_grammar& g) {
-    return {
-        &g.url.interval,  &g.http_scheme.interval, &g.ftp_scheme.interval,
-        &g.mailto_scheme.interval, &g.file_scheme.interval, &g.username.interval,
-        &g.password.interval, &g.ipv4.interval, &g.ipv6.interval, &g.dns.interval,
-        &g.port.interval, &g.path.interval, &g.path.path, &g.path.query, &g.path.fragment};
+std::array<const interval*, 15> parts(const url_grammar& g)
+{
+    return {&g.url.interval,
+            &g.http_scheme.interval,
+            &g.ftp_scheme.interval,
+            &g.mailto_scheme.interval,
+            &g.file_scheme.interval,
+            &g.username.interval,
+            &g.password.interval,
+            &g.ipv4.interval,
+            &g.ipv6.interval,
+            &g.dns.interval,
+            &g.port.interval,
+            &g.path.interval,
+            &g.path.path,
+            &g.path.query,
+            &g.path.fragment};
 }
 
-void check_record(const std::string& text) {
+void check_record(const std::string& text)
+{
     try {
         const hopline::url u(text.c_str());
         if (text.empty() || text.front() == '\0') {
@@ -45,8 +59,7 @@ void check_record(const std::string& text) {
         require(u.scheme >= 1 && u.scheme <= 4);
         require(!u.host.empty());
         for (std::string_view part : {std::string_view(u.host), std::string_view(u.user),
-                                      std::string_view(u.password.data(), u.password.size()),
-                                      std::string_view(u.path)})
+                                      std::string_view(u.password.data(), u.password.size()), std::string_view(u.path)})
             require(text.find(part) != std::string::npos);
     } catch (const std::invalid_argument& e) {
         require(std::strcmp(e.what(), "Unrecognized scheme") == 0);
@@ -58,7 +71,8 @@ void check_record(const std::string& text) {
 // Matches the first `limit` bytes once bounded by the limit (in a buffer of
 // exactly that size, so that a read past the limit is an overflow) and once
 // as a NUL-terminated copy; both must agree and stay before the first NUL.
-void check_grammar(const std::uint8_t* data, std::size_t limit, int flags) {
+void check_grammar(const std::uint8_t* data, std::size_t limit, int flags)
+{
     auto bounded = std::make_unique<char[]>(limit ? limit : 1);
     std::memcpy(bounded.get(), data, limit);
     const std::string terminated(reinterpret_cast<const char*>(data), limit);
@@ -79,7 +93,8 @@ void check_grammar(const std::uint8_t* data, std::size_t limit, int flags) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     const std::string text(reinterpret_cast<const char*>(data), size);
     check_record(text);
     // The whole input as the parsing constructor reads it, and its first half,

@@ -28,10 +28,9 @@ std::string http_error::message(DWORD code, DWORD language)
     {
         library winhttp(LoadLibraryW(L"WINHTTP.DLL"));
         std::wstring wide;
-        if (is_winhttp_code(code) && winhttp
-            && format_message(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM
-                                  | FORMAT_MESSAGE_IGNORE_INSERTS,
-                              winhttp.get(), code, language, wide)) {
+        if (is_winhttp_code(code) && winhttp &&
+            format_message(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           winhttp.get(), code, language, wide)) {
             while (!wide.empty() && is_trailing_space(wide.back()))
                 wide.pop_back();
             wide_to_multibyte(CP_UTF8, 0, wide, text);

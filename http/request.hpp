@@ -276,8 +276,8 @@ private:
             release_handle();
             throw wembra::win_runtime_error(code, "CreateEvent failed");
         }
-        if (WinHttpSetStatusCallback(handle.get(), &status_callback, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0)
-            == WINHTTP_INVALID_STATUS_CALLBACK) {
+        if (WinHttpSetStatusCallback(handle.get(), &status_callback, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) ==
+            WINHTTP_INVALID_STATUS_CALLBACK) {
             const DWORD code = GetLastError();
             release_handle();
             throw wembra::http_error(code, "WinHttpSetStatusCallback failed");

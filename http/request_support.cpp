@@ -37,8 +37,7 @@ bool is_secure_scheme(std::int32_t scheme)
     return scheme == 2 || scheme == 4;
 }
 
-HINTERNET open_request(HINTERNET connection, const wchar_t* verb, const url& target,
-                       const char* const* accept_types)
+HINTERNET open_request(HINTERNET connection, const wchar_t* verb, const url& target, const char* const* accept_types)
 {
     const std::wstring path = wembra::utf8_to_wide(target.path);
     std::vector<std::wstring> types;
@@ -56,8 +55,7 @@ void set_server_credentials(HINTERNET request, const url& target)
 {
     if (!target.user.empty()) {
         const std::wstring user = wembra::utf8_to_wide(target.user);
-        if (!WinHttpSetOption(request, WINHTTP_OPTION_USERNAME, const_cast<wchar_t*>(user.c_str()),
-                              DWORD(user.size())))
+        if (!WinHttpSetOption(request, WINHTTP_OPTION_USERNAME, const_cast<wchar_t*>(user.c_str()), DWORD(user.size())))
             throw wembra::http_error("WinHttpSetOption(WINHTTP_OPTION_USERNAME) failed");
     }
     if (!target.password.empty()) {
@@ -78,8 +76,8 @@ void set_proxy_credentials(HINTERNET request, const char* proxy_user, const char
         return;
     }
     wembra::reg_key key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Varnex\\Lumora", 0, KEY_READ | KEY_WOW64_64KEY, key.out())
-        != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Varnex\\Lumora", 0, KEY_READ | KEY_WOW64_64KEY, key.out()) !=
+        ERROR_SUCCESS)
         return;
     set_proxy_option_from_registry(request, key.get(), L"ProxyUporabnik", WINHTTP_OPTION_PROXY_USERNAME);
     set_proxy_option_from_registry(request, key.get(), L"ProxyGeslo", WINHTTP_OPTION_PROXY_PASSWORD);
@@ -174,15 +172,16 @@ std::uint16_t query_status_code(HINTERNET request)
 std::string query_raw_headers(HINTERNET request)
 {
     DWORD size = 0;
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                        WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &size, WINHTTP_NO_HEADER_INDEX);
     if (const DWORD code = GetLastError(); code != ERROR_INSUFFICIENT_BUFFER)
-        throw wembra::http_error(code, "WinHttpQueryHeaders(WINHTTP_QUERY_RAW_HEADERS) failed to enumerate buffer length");
+        throw wembra::http_error(code,
+                                 "WinHttpQueryHeaders(WINHTTP_QUERY_RAW_HEADERS) failed to enumerate buffer length");
     // The size is in bytes and counts the terminator, for which the string
     // keeps room of its own.
     std::wstring text(size / 2 > 0 ? size / 2 - 1 : 0, L'\0');
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, text.data(),
-                             &size, WINHTTP_NO_HEADER_INDEX))
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX))
         throw wembra::http_error("WinHttpQueryHeaders(WINHTTP_QUERY_RAW_HEADERS) failed");
     text.resize(size / 2);
     return wembra::wide_to_utf8(text);

@@ -16,8 +16,7 @@ namespace hopline {
 
 // Opens the request handle: verb, the URL's path, the accepted media types
 // (a null-ended list) and the TLS flag for https and wss. Null on failure.
-HINTERNET open_request(HINTERNET connection, const wchar_t* verb, const url& target,
-                       const char* const* accept_types);
+HINTERNET open_request(HINTERNET connection, const wchar_t* verb, const url& target, const char* const* accept_types);
 
 // True for the schemes that run over TLS: 2 (https) and 4 (wss).
 bool is_secure_scheme(std::int32_t scheme);

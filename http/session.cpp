@@ -27,8 +27,7 @@ session::session(const std::string& user_agent) : user_agent(user_agent)
         throw wembra::http_error("WinHttpSetTimeouts failed");
 }
 
-connection::connection(hopline::session& session, std::int32_t scheme, const std::string& host,
-                       std::uint16_t port)
+connection::connection(hopline::session& session, std::int32_t scheme, const std::string& host, std::uint16_t port)
     : session(&session), scheme(scheme), host(host), port(port)
 {
     handle.attach(WinHttpConnect(session.handle.get(), wembra::utf8_to_wide(host).c_str(), port, 0));

@@ -26,13 +26,18 @@ struct interval {
 
     constexpr bool valid() const noexcept { return start <= end; }
     constexpr std::size_t size() const noexcept { return valid() ? end - start : 0; }
-    constexpr void invalidate() noexcept { start = 1; end = 0; }
+    constexpr void invalidate() noexcept
+    {
+        start = 1;
+        end = 0;
+    }
     friend constexpr bool operator==(const interval&, const interval&) = default;
 };
 
 // Shown by test frameworks and diagnostics as [start, end).
 template <class Stream>
-Stream& operator<<(Stream& os, const interval& i) {
+Stream& operator<<(Stream& os, const interval& i)
+{
     return os << '[' << i.start << ", " << i.end << ')';
 }
 
@@ -62,28 +67,31 @@ public:
 
 protected:
     // True at the end of input: the position limit or a NUL character.
-    static bool at_end(const C* text, std::size_t pos, std::size_t end) noexcept {
+    static bool at_end(const C* text, std::size_t pos, std::size_t end) noexcept
+    {
         return pos >= end || text[pos] == C();
     }
 
     // Character equality, folded through the locale when the flags ask for it.
-    bool same(C a, C b, int flags) const {
-        if (a == b) return true;
-        if (!(flags & match_case_insensitive)) return false;
+    bool same(C a, C b, int flags) const
+    {
+        if (a == b)
+            return true;
+        if (!(flags & match_case_insensitive))
+            return false;
         const auto& ctype = std::use_facet<std::ctype<C>>(locale);
         return ctype.tolower(a) == ctype.tolower(b);
     }
 
     // True when the locale classifies the character as a letter or digit.
-    bool locale_alnum(C c) const {
-        return std::use_facet<std::ctype<C>>(locale).is(std::ctype_base::alnum, c);
-    }
+    bool locale_alnum(C c) const { return std::use_facet<std::ctype<C>>(locale).is(std::ctype_base::alnum, c); }
 };
 
 // Shares an object owned elsewhere (typically an automatic object of the
 // function that builds a grammar) without ever freeing it.
 template <class T>
-std::shared_ptr<T> share(T& object) {
+std::shared_ptr<T> share(T& object)
+{
     return std::shared_ptr<T>(&object, no_delete<T>());
 }
 

@@ -28,7 +28,9 @@ public:
     bool invert;
 
     explicit basic_set(bool invert = false, const std::locale& locale = std::locale())
-        : basic_parser<C>(locale), invert(invert) {}
+        : basic_parser<C>(locale), invert(invert)
+    {
+    }
     void invalidate() override;
 };
 

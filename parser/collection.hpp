@@ -13,8 +13,7 @@ class parser_collection : public basic_parser<C> {
 public:
     std::vector<std::shared_ptr<basic_parser<C>>> parsers;
 
-    explicit parser_collection(const std::locale& locale = std::locale())
-        : basic_parser<C>(locale) {}
+    explicit parser_collection(const std::locale& locale = std::locale()) : basic_parser<C>(locale) {}
     void invalidate() override;
 };
 
@@ -26,8 +25,7 @@ public:
     // Index of the part that matched, SIZE_MAX when none did.
     std::size_t hit_offset = SIZE_MAX;
 
-    explicit basic_branch(const std::locale& locale = std::locale())
-        : parser_collection<C>(locale) {}
+    explicit basic_branch(const std::locale& locale = std::locale()) : parser_collection<C>(locale) {}
     void invalidate() override;
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 };
@@ -43,17 +41,19 @@ public:
 };
 
 template <class C, class String>
-basic_string_branch<C, String>::basic_string_branch(const C* list, std::size_t count,
-                                                    const std::locale& locale)
-    : basic_branch<C>(locale) {
+basic_string_branch<C, String>::basic_string_branch(const C* list, std::size_t count, const std::locale& locale)
+    : basic_branch<C>(locale)
+{
     // A string is a run of non-NUL characters that ends at a NUL or at the
     // character limit; an empty one ends the list.
     auto next = [&](std::size_t pos) {
-        while (pos < count && list[pos] != C()) ++pos;
+        while (pos < count && list[pos] != C())
+            ++pos;
         return pos;
     };
     std::size_t strings = 0;
-    for (std::size_t pos = 0; pos < count && list[pos] != C(); pos = next(pos) + 1) ++strings;
+    for (std::size_t pos = 0; pos < count && list[pos] != C(); pos = next(pos) + 1)
+        ++strings;
     this->parsers.reserve(strings);
     for (std::size_t pos = 0; pos < count && list[pos] != C(); pos = next(pos) + 1)
         this->parsers.push_back(std::make_shared<String>(list + pos, count - pos, this->locale));

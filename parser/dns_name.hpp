@@ -31,8 +31,7 @@ public:
     std::shared_ptr<basic_parser<C>> separator;
 
     basic_dns_name(bool allow_absolute, std::shared_ptr<basic_dns_domain_char<C>> domain_char,
-                   std::shared_ptr<basic_parser<C>> separator,
-                   const std::locale& locale = std::locale());
+                   std::shared_ptr<basic_parser<C>> separator, const std::locale& locale = std::locale());
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 };
 

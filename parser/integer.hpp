@@ -13,12 +13,14 @@ namespace fenrix::parser {
 // with `pos` moved to its end; SIZE_MAX, `pos` unchanged, when none matches
 // or the one that matches consumes nothing.
 template <class C, std::size_t N>
-std::size_t match_digit(const std::array<std::shared_ptr<basic_parser<C>>, N>& digits,
-                        const C* text, std::size_t& pos, std::size_t end, int flags) {
+std::size_t match_digit(const std::array<std::shared_ptr<basic_parser<C>>, N>& digits, const C* text, std::size_t& pos,
+                        std::size_t end, int flags)
+{
     for (std::size_t value = 0; value < N; ++value) {
         auto& digit = *digits[value];
         if (digit.match(text, pos, end, flags)) {
-            if (digit.interval.end <= pos) return SIZE_MAX;
+            if (digit.interval.end <= pos)
+                return SIZE_MAX;
             pos = digit.interval.end;
             return value;
         }
@@ -44,9 +46,9 @@ public:
     // Parsers for the digit values 0 to 9, in this order.
     std::array<digit_parser, 10> digits;
 
-    basic_integer10(digit_parser d0, digit_parser d1, digit_parser d2, digit_parser d3,
-                    digit_parser d4, digit_parser d5, digit_parser d6, digit_parser d7,
-                    digit_parser d8, digit_parser d9, const std::locale& locale = std::locale());
+    basic_integer10(digit_parser d0, digit_parser d1, digit_parser d2, digit_parser d3, digit_parser d4,
+                    digit_parser d5, digit_parser d6, digit_parser d7, digit_parser d8, digit_parser d9,
+                    const std::locale& locale = std::locale());
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 };
 

@@ -23,9 +23,8 @@ public:
     std::array<part, 10> digits;
     part separator;
 
-    basic_ipv4_address(part d0, part d1, part d2, part d3, part d4, part d5, part d6, part d7,
-                       part d8, part d9, part separator,
-                       const std::locale& locale = std::locale());
+    basic_ipv4_address(part d0, part d1, part d2, part d3, part d4, part d5, part d6, part d7, part d8, part d9,
+                       part separator, const std::locale& locale = std::locale());
     void invalidate() override;
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 };

@@ -26,10 +26,9 @@ public:
     part separator;
     part scope_id_separator;
 
-    basic_ipv6_address(part d0, part d1, part d2, part d3, part d4, part d5, part d6, part d7,
-                       part d8, part d9, part d10, part d11, part d12, part d13, part d14,
-                       part d15, part separator, part scope_id_separator, part scope_id,
-                       const std::locale& locale = std::locale());
+    basic_ipv6_address(part d0, part d1, part d2, part d3, part d4, part d5, part d6, part d7, part d8, part d9,
+                       part d10, part d11, part d12, part d13, part d14, part d15, part separator,
+                       part scope_id_separator, part scope_id, const std::locale& locale = std::locale());
     void invalidate() override;
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 

@@ -18,8 +18,7 @@ public:
     std::size_t max_iterations;
     bool greedy;
 
-    explicit basic_iterations(std::shared_ptr<basic_parser<C>> element,
-                              std::size_t min_iterations = 0,
+    explicit basic_iterations(std::shared_ptr<basic_parser<C>> element, std::size_t min_iterations = 0,
                               std::size_t max_iterations = SIZE_MAX, bool greedy = true);
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 };

@@ -9,7 +9,9 @@ template <class T>
 struct no_delete {
     constexpr no_delete() noexcept = default;
     template <class U>
-    constexpr no_delete(const no_delete<U>&) noexcept {}
+    constexpr no_delete(const no_delete<U>&) noexcept
+    {
+    }
     constexpr void operator()(T*) const noexcept {}
 };
 

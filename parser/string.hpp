@@ -14,8 +14,7 @@ public:
     std::basic_string<C> str;
 
     // `str` is taken up to `count` characters or its first NUL.
-    explicit basic_string(const C* str, std::size_t count = SIZE_MAX,
-                          const std::locale& locale = std::locale());
+    explicit basic_string(const C* str, std::size_t count = SIZE_MAX, const std::locale& locale = std::locale());
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 };
 

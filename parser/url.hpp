@@ -38,29 +38,27 @@ struct basic_url {
 
     // Builds the record from parts, copied as they are; a null pointer counts
     // as the empty text.
-    basic_url(int scheme, std::uint16_t port, const C* host, const C* user, const C* password,
-              const C* path)
-        : scheme(scheme), port(port), host(text_or_empty(host)), user(text_or_empty(user)),
-          path(text_or_empty(path)) {
+    basic_url(int scheme, std::uint16_t port, const C* host, const C* user, const C* password, const C* path)
+        : scheme(scheme), port(port), host(text_or_empty(host)), user(text_or_empty(user)), path(text_or_empty(path))
+    {
         const C* secret = text_or_empty(password);
         assign_password(secret, std::char_traits<C>::length(secret));
     }
 
     // A copy of `base` with `suffix` appended to the path, such as the
     // signature file beside a download.
-    basic_url(const basic_url& base, const C* suffix) : basic_url(base) {
-        path += text_or_empty(suffix);
-    }
+    basic_url(const basic_url& base, const C* suffix) : basic_url(base) { path += text_or_empty(suffix); }
 
     basic_url(const basic_url& other)
-        : scheme(other.scheme), port(other.port), host(other.host), user(other.user),
-          path(other.path) {
+        : scheme(other.scheme), port(other.port), host(other.host), user(other.user), path(other.path)
+    {
         assign_password(other.password.data(), other.password.size());
     }
 
     basic_url(basic_url&&) noexcept = default;
 
-    basic_url& operator=(const basic_url& other) {
+    basic_url& operator=(const basic_url& other)
+    {
         if (this != &other) {
             scheme = other.scheme;
             port = other.port;
@@ -74,7 +72,8 @@ struct basic_url {
 
     basic_url& operator=(basic_url&&) noexcept = default;
 
-    ~basic_url() {
+    ~basic_url()
+    {
         // A short password may sit in the string object itself rather than in
         // an allocated block, where the allocator cannot wipe it. Growing to
         // the capacity never reallocates and makes all of it writable.
@@ -83,7 +82,8 @@ struct basic_url {
     }
 
 private:
-    static const C* text_or_empty(const C* text) {
+    static const C* text_or_empty(const C* text)
+    {
         static constexpr C empty[1] = {};
         return text ? text : empty;
     }
@@ -91,8 +91,10 @@ private:
     // Keeps a non-empty password in an allocated block (beyond the string's
     // inline buffer), so that every copy of it is released through the wiping
     // allocator, also when it grows.
-    void assign_password(const C* text, std::size_t length) {
-        if (length > 0) password.reserve(std::max(length, password_type().capacity() + 1));
+    void assign_password(const C* text, std::size_t length)
+    {
+        if (length > 0)
+            password.reserve(std::max(length, password_type().capacity() + 1));
         password.assign(text, length);
     }
 };

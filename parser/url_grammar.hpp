@@ -41,10 +41,9 @@ public:
     part ip_lbracket;
     part ip_rbracket;
 
-    basic_url(part http_scheme, part ftp_scheme, part mailto_scheme, part file_scheme, part colon,
-              part slash, part username, part password, part at, part ip_lbracket,
-              part ip_rbracket, part ipv4_host, part ipv6_host, part dns_host, part port,
-              part path, const std::locale& locale = std::locale());
+    basic_url(part http_scheme, part ftp_scheme, part mailto_scheme, part file_scheme, part colon, part slash,
+              part username, part password, part at, part ip_lbracket, part ip_rbracket, part ipv4_host, part ipv6_host,
+              part dns_host, part port, part path, const std::locale& locale = std::locale());
 
     // Invalidates the eleven result parts; the punctuation is left alone.
     void invalidate() override;
@@ -53,8 +52,8 @@ public:
 private:
     // Each returns the position after what it matched, or npos.
     static constexpr std::size_t npos = SIZE_MAX;
-    std::size_t match_sequence(std::initializer_list<basic_parser<C>*> parts, const C* text,
-                               std::size_t pos, std::size_t end, int flags);
+    std::size_t match_sequence(std::initializer_list<basic_parser<C>*> parts, const C* text, std::size_t pos,
+                               std::size_t end, int flags);
     std::size_t match_scheme(const C* text, std::size_t pos, std::size_t end, int flags);
     std::size_t match_user_info(const C* text, std::size_t pos, std::size_t end, int flags);
     std::size_t match_host(const C* text, std::size_t pos, std::size_t end, int flags);
@@ -81,12 +80,11 @@ struct url_grammar {
     cu_set xa{"Aa"}, xb{"Bb"}, xc{"Cc"}, xd{"Dd"}, xe{"Ee"}, xf{"Ff"};
     basic_integer10<char> scope_id{share(d0), share(d1), share(d2), share(d3), share(d4),
                                    share(d5), share(d6), share(d7), share(d8), share(d9)};
-    basic_ipv4_address<char> ipv4{share(d0), share(d1), share(d2), share(d3), share(d4),
-                                  share(d5), share(d6), share(d7), share(d8), share(d9),
-                                  share(dot)};
-    basic_ipv6_address<char> ipv6{share(d0), share(d1), share(d2), share(d3), share(d4),
-                                  share(d5), share(d6), share(d7), share(d8), share(d9),
-                                  share(xa), share(xb), share(xc), share(xd), share(xe),
+    basic_ipv4_address<char> ipv4{share(d0), share(d1), share(d2), share(d3), share(d4), share(d5),
+                                  share(d6), share(d7), share(d8), share(d9), share(dot)};
+    basic_ipv6_address<char> ipv6{share(d0), share(d1),       share(d2),      share(d3),      share(d4),
+                                  share(d5), share(d6),       share(d7),      share(d8),      share(d9),
+                                  share(xa), share(xb),       share(xc),      share(xd),      share(xe),
                                   share(xf), share(ip_colon), share(percent), share(scope_id)};
     basic_dns_domain_char<char> domain_char{true};
     basic_dns_name<char> dns{true, share(domain_char), share(dot)};
@@ -106,10 +104,10 @@ struct url_grammar {
     basic_url_path_char<char> path_char;
     basic_url_path<char> path{share(path_char), share(query_start), share(fragment_start)};
     cu at{'@'};
-    basic_url<char> url{share(http_scheme), share(ftp_scheme), share(mailto_scheme),
-                        share(file_scheme), share(colon), share(slash), share(username),
-                        share(password), share(at), share(lbracket), share(rbracket),
-                        share(ipv4), share(ipv6), share(dns), share(port), share(path)};
+    basic_url<char> url{share(http_scheme), share(ftp_scheme), share(mailto_scheme), share(file_scheme),
+                        share(colon),       share(slash),      share(username),      share(password),
+                        share(at),          share(lbracket),   share(rbracket),      share(ipv4),
+                        share(ipv6),        share(dns),        share(port),          share(path)};
 
     url_grammar() = default;
     url_grammar(const url_grammar&) = delete;

@@ -21,8 +21,7 @@ public:
     part query_start;
     part fragment_start;
 
-    basic_url_path(part path_char, part query_start, part fragment_start,
-                   const std::locale& locale = std::locale());
+    basic_url_path(part path_char, part query_start, part fragment_start, const std::locale& locale = std::locale());
     void invalidate() override;
     bool match(const C* text, std::size_t start, std::size_t end, int flags) override;
 
@@ -30,8 +29,8 @@ private:
     // Consumes path characters from `pos` up to the first character that
     // `stop` matches (when given) or that is no path character. Returns the
     // position after the run; `stopped` tells whether `stop` ended it.
-    std::size_t consume(const C* text, std::size_t pos, std::size_t end, int flags,
-                        basic_parser<C>* stop, bool& stopped);
+    std::size_t consume(const C* text, std::size_t pos, std::size_t end, int flags, basic_parser<C>* stop,
+                        bool& stopped);
     // The fragment after the mark at `pos`; returns the end of the match.
     std::size_t match_fragment(const C* text, std::size_t end, int flags);
 };

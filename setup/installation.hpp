@@ -3,8 +3,8 @@
 // for this machine and language and starts the Windows Installer on it.
 #pragma once
 
-#include "setup/languages.hpp"
 #include "setup/base/progress.hpp"
+#include "setup/languages.hpp"
 
 namespace fenrix {
 

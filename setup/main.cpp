@@ -5,8 +5,8 @@
 #include <exception>
 #include <string>
 
-#include "setup/crash_guard.hpp"
 #include "setup/base/exception_message.hpp"
+#include "setup/crash_guard.hpp"
 #include "setup/languages.hpp"
 #include "setup/setup_dialog.hpp"
 #include "setup/string_resource.hpp"

@@ -1,7 +1,7 @@
 #include "setup/setup_dialog.hpp"
 
-#include "setup/crash_guard.hpp"
 #include "setup/base/exception_message.hpp"
+#include "setup/crash_guard.hpp"
 #include "setup/installation.hpp"
 #include "setup/string_resource.hpp"
 #include "win/strings.hpp"
@@ -14,8 +14,7 @@ static_assert(sizeof(TASKDIALOGCONFIG) == 96, "the task dialog takes the 32-bit 
 
 namespace {
 
-HRESULT CALLBACK dialog_callback(HWND window, UINT notification, WPARAM wparam, LPARAM lparam,
-                                 LONG_PTR reference)
+HRESULT CALLBACK dialog_callback(HWND window, UINT notification, WPARAM wparam, LPARAM lparam, LONG_PTR reference)
 {
     return reinterpret_cast<setup_dialog*>(reference)->on_notification(window, notification, wparam, lparam);
 }
@@ -136,9 +135,7 @@ HRESULT setup_dialog::on_notification(HWND window, UINT notification, WPARAM wpa
 
 void setup_dialog::start_worker()
 {
-    worker = std::thread([this] {
-        run_with_crash_filter([this] { work(); });
-    });
+    worker = std::thread([this] { run_with_crash_filter([this] { work(); }); });
 }
 
 void setup_dialog::work()

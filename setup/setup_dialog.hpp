@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <atomic>
@@ -12,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "setup/languages.hpp"
 #include "setup/base/progress.hpp"
+#include "setup/languages.hpp"
 #include "setup/progress_bar.hpp"
 
 namespace fenrix {

@@ -27,8 +27,7 @@ constexpr alphabet_table alphabet;
 
 }  // namespace
 
-void base64_decoder::decode(std::vector<std::uint8_t>& output, bool& last, const char* data,
-                            std::size_t size)
+void base64_decoder::decode(std::vector<std::uint8_t>& output, bool& last, const char* data, std::size_t size)
 {
     const void* zero = std::memchr(data, 0, size);
     const std::size_t used = zero ? std::size_t(static_cast<const char*>(zero) - data) : size;

@@ -80,8 +80,7 @@ public_key parse_public_key(stream::basic& input)
 
 const public_key* find_key(const public_key* keys, std::size_t count, const key_id_t& key_id)
 {
-    const public_key* found =
-        std::find_if(keys, keys + count, [&](const public_key& k) { return k.key_id == key_id; });
+    const public_key* found = std::find_if(keys, keys + count, [&](const public_key& k) { return k.key_id == key_id; });
     return found == keys + count ? nullptr : found;
 }
 
@@ -130,8 +129,7 @@ content_digest content_hash::finish()
 bool verify(const signature& sig, const public_key& key, const content_digest& digest)
 {
     ensure_sodium();
-    return crypto_sign_verify_detached(sig.signature_bytes.data(), digest.data(), digest.size(),
-                                       key.key.data()) == 0;
+    return crypto_sign_verify_detached(sig.signature_bytes.data(), digest.data(), digest.size(), key.key.data()) == 0;
 }
 
 }  // namespace fenrix::minisign

@@ -8,8 +8,7 @@
 
 namespace fenrix::stream {
 
-cache::cache(std::size_t block_capacity)
-    : data(new unsigned char[block_capacity]), capacity(block_capacity)
+cache::cache(std::size_t block_capacity) : data(new unsigned char[block_capacity]), capacity(block_capacity)
 {
     if (capacity == 0)
         throw std::invalid_argument("cache block size 0");

@@ -90,7 +90,8 @@ std::size_t basic_sys::write(const void* data, std::size_t length)
     std::size_t remaining = length;
     for (;;) {
         DWORD written = 0;
-        const BOOL success = WriteFile(handle, in, DWORD(std::min<std::size_t>(chunk_limit, remaining)), &written, nullptr);
+        const BOOL success =
+            WriteFile(handle, in, DWORD(std::min<std::size_t>(chunk_limit, remaining)), &written, nullptr);
         remaining -= written;
         if (remaining == 0) {
             state = ok;
@@ -117,8 +118,7 @@ void basic_sys::close()
 
 void file::open(const wchar_t* filename, int mode)
 {
-    static constexpr DWORD dispositions[] = {OPEN_EXISTING, TRUNCATE_EXISTING, OPEN_ALWAYS, CREATE_NEW,
-                                             CREATE_ALWAYS};
+    static constexpr DWORD dispositions[] = {OPEN_EXISTING, TRUNCATE_EXISTING, OPEN_ALWAYS, CREATE_NEW, CREATE_ALWAYS};
     const int disposition = (mode & mode_disposition) >> 3;
     if (disposition >= int(std::size(dispositions)))
         throw std::invalid_argument("invalid mode");

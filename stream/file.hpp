@@ -40,10 +40,7 @@ namespace stream {
 
 class basic_sys : public virtual basic, public basic_sys_object<void*, sys_object_traits> {
 public:
-    explicit basic_sys(void* h = INVALID_HANDLE_VALUE, state_t initial = ok)
-        : basic(initial), basic_sys_object(h)
-    {
-    }
+    explicit basic_sys(void* h = INVALID_HANDLE_VALUE, state_t initial = ok) : basic(initial), basic_sys_object(h) {}
 
     std::size_t read(void* data, std::size_t length) override;
     std::size_t write(const void* data, std::size_t length) override;

@@ -113,10 +113,17 @@ std::uint64_t memory_file::seek(std::int64_t distance, seek_t how)
 {
     std::int64_t base;
     switch (how) {
-    case beg: base = 0; break;
-    case cur: base = std::int64_t(offset); break;
-    case end: base = std::int64_t(size_); break;
-    default: throw std::invalid_argument("unknown seek origin");
+    case beg:
+        base = 0;
+        break;
+    case cur:
+        base = std::int64_t(offset);
+        break;
+    case end:
+        base = std::int64_t(size_);
+        break;
+    default:
+        throw std::invalid_argument("unknown seek origin");
     }
     // base is below 2^32, so the sum cannot overflow 64 bits unless distance
     // is near the limit; check that case before adding.

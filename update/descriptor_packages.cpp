@@ -1,7 +1,7 @@
 #include "update/descriptor_packages.hpp"
 
-#include "update/descriptor.hpp"
 #include "stream/line_reader.hpp"
+#include "update/descriptor.hpp"
 
 namespace fenrix {
 

@@ -29,12 +29,11 @@ void record_accepted_signature_time(const std::string& path, std::uint64_t times
     if (recorded && *recorded >= timestamp)
         return;
     wembra::reg_key key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, accepted_signatures_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        key.out(), nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, accepted_signatures_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
+                        nullptr) != ERROR_SUCCESS)
         return;
     const std::wstring name = wembra::utf8_to_wide(path);
-    RegSetValueExW(key.get(), name.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&timestamp),
-                   sizeof timestamp);
+    RegSetValueExW(key.get(), name.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&timestamp), sizeof timestamp);
 }
 
 }  // namespace fenrix

@@ -103,7 +103,7 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
 
     {
         constexpr int open_mode = stream::mode_read | stream::mode_write | stream::mode_open_always |
-                                  stream::mode_share_read | stream::mode_sequential;
+            stream::mode_share_read | stream::mode_sequential;
         stream::file package(package_path, open_mode);
         if (!package.is_open())
             throw std::system_error(int(GetLastError()), std::system_category(), "Failed to open file");

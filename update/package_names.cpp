@@ -21,8 +21,7 @@ std::string package_url_path(std::string_view folder_path, std::string_view arch
     return path;
 }
 
-std::wstring installer_parameters(std::wstring_view package_file, std::wstring_view log_file,
-                                  bool unattended)
+std::wstring installer_parameters(std::wstring_view package_file, std::wstring_view log_file, bool unattended)
 {
     std::wstring parameters = L"/i \"";
     parameters += package_file;

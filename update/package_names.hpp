@@ -18,7 +18,6 @@ std::string package_url_path(std::string_view folder_path, std::string_view arch
                              std::string_view language_code);
 
 // /i "<package>" /l* "<log>", with " /qn /norestart" in unattended mode.
-std::wstring installer_parameters(std::wstring_view package_file, std::wstring_view log_file,
-                                  bool unattended);
+std::wstring installer_parameters(std::wstring_view package_file, std::wstring_view log_file, bool unattended);
 
 }  // namespace fenrix

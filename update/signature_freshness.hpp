@@ -22,8 +22,7 @@ public:
     // `request_path`: the URL path of the file (the record's name; its last
     // segment is the file name). `listed`: the descriptor's line for the
     // file, when it has one; the content must then have its hash.
-    signature_freshness(std::string request_path, std::uint64_t not_before,
-                        const descriptor_package* listed = nullptr);
+    signature_freshness(std::string request_path, std::uint64_t not_before, const descriptor_package* listed = nullptr);
 
     // Right after parse_signature and the key choice: reads the trusted
     // comment from `signature_file` (positioned after the signature line),

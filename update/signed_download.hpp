@@ -112,8 +112,7 @@ template <class T>
 void download_signed(hopline::connection& connection, const hopline::url& url, const hopline::header_map& headers,
                      const char* const* accept_types, const char* proxy_user, const char* proxy_password,
                      const minisign::public_key* keys, std::size_t key_count, stream::basic_file& output,
-                     progress<T>* progress,
-                     std::uint64_t max_content_size = std::numeric_limits<std::uint64_t>::max(),
+                     progress<T>* progress, std::uint64_t max_content_size = std::numeric_limits<std::uint64_t>::max(),
                      signature_freshness* freshness = nullptr)
 {
     namespace detail = signed_download_detail;
@@ -141,8 +140,8 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
                 throw std::system_error(stream::last_os_error(), std::system_category());
         };
         hopline::get_request<detail::no_header, decltype(on_length), decltype(on_data), T> request(
-            connection, signature_url, headers, text_plain, proxy_user, proxy_password, on_header, on_length,
-            on_data, &global);
+            connection, signature_url, headers, text_plain, proxy_user, proxy_password, on_header, on_length, on_data,
+            &global);
         request.send();
         detail::check_status(request.status);
     });
@@ -180,27 +179,30 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
 
     minisign::content_hash hash;
     std::uint64_t written = 0;
-    detail::in_phase("Failed to load content", [&] {
-        // What was there did not verify: the file now holds only what
-        // arrives, and grows with it.
-        detail::cut_at(output, 0);
-        detail::no_header on_header;
-        detail::no_length on_length;
-        auto on_data = [&](const unsigned char* data, std::uint32_t count) {
-            written += count;
-            if (written > max_content_size)
-                detail::throw_too_large("Content", max_content_size);
-            output.write(data, count);
-            if (output.state != stream::ok)
-                throw std::system_error(stream::last_os_error(), std::system_category());
-            hash.update(data, count);
-        };
-        hopline::get_request<detail::no_header, detail::no_length, decltype(on_data), T> request(
-            connection, url, headers, accept_types, proxy_user, proxy_password, on_header, on_length, on_data,
-            &global);
-        request.send();
-        detail::check_status(request.status);
-    }, [&] { detail::cut_at(output, 0); });
+    detail::in_phase(
+        "Failed to load content",
+        [&] {
+            // What was there did not verify: the file now holds only what
+            // arrives, and grows with it.
+            detail::cut_at(output, 0);
+            detail::no_header on_header;
+            detail::no_length on_length;
+            auto on_data = [&](const unsigned char* data, std::uint32_t count) {
+                written += count;
+                if (written > max_content_size)
+                    detail::throw_too_large("Content", max_content_size);
+                output.write(data, count);
+                if (output.state != stream::ok)
+                    throw std::system_error(stream::last_os_error(), std::system_category());
+                hash.update(data, count);
+            };
+            hopline::get_request<detail::no_header, detail::no_length, decltype(on_data), T> request(
+                connection, url, headers, accept_types, proxy_user, proxy_password, on_header, on_length, on_data,
+                &global);
+            request.send();
+            detail::check_status(request.status);
+        },
+        [&] { detail::cut_at(output, 0); });
 
     const minisign::content_digest digest = hash.finish();
     if (!minisign::verify(sig, key, digest)) {

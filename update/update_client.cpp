@@ -65,9 +65,8 @@ update_client::update_client(bool unattended, progress<unsigned int>* progress) 
     stream::memory_file file;
     std::optional<signature_freshness> freshness = freshness_for(path);
     cancel_only<std::uint64_t, unsigned int> cancel(progress);
-    download_signed<std::uint64_t>(connection, url, headers, accept_types, nullptr, nullptr,
-                                   minisign::trusted_keys, minisign::trusted_key_count, file,
-                                   progress ? &cancel : nullptr, max_descriptor_size,
+    download_signed<std::uint64_t>(connection, url, headers, accept_types, nullptr, nullptr, minisign::trusted_keys,
+                                   minisign::trusted_key_count, file, progress ? &cancel : nullptr, max_descriptor_size,
                                    freshness ? &*freshness : nullptr);
     file.seek(0);
     package_descriptor descriptor;

@@ -122,8 +122,8 @@ std::size_t append_narrow_core(std::string& out, const char* format, _locale_t l
 
 // One printf conversion of a format text ("%-5ls").
 struct conversion {
-    std::string text;        // "%" up to and including the conversion letter
-    std::string length;      // "", "h", "hh", "l", "ll", "L", "I64", "I32", "I", "j", "z", "t", "w"
+    std::string text;    // "%" up to and including the conversion letter
+    std::string length;  // "", "h", "hh", "l", "ll", "L", "I64", "I32", "I", "j", "z", "t", "w"
     char letter = 0;
     bool star_width = false;
     bool star_precision = false;
@@ -218,23 +218,35 @@ std::size_t append_utf8(std::string& out, const char* format, _locale_t locale, 
         const std::string& l = c.length;
         const bool wide64 = l == "ll" || l == "I64" || l == "j" || l == "L";
         switch (c.letter) {
-        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
             if (wide64)
                 emit(c.text.c_str(), va_arg(args, long long));
             else
                 emit(c.text.c_str(), va_arg(args, int));  // int, long, size_t: 32 bits here
             break;
-        case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
             if (l == "L")
-                emit(("%" + c.text.substr(1, c.text.size() - 3) + c.letter).c_str(),
-                     double(va_arg(args, long double)));
+                emit(("%" + c.text.substr(1, c.text.size() - 3) + c.letter).c_str(), double(va_arg(args, long double)));
             else
                 emit(c.text.c_str(), va_arg(args, double));
             break;
         case 'p':
             emit(c.text.c_str(), va_arg(args, void*));
             break;
-        case 's': case 'S':
+        case 's':
+        case 'S':
             if (is_wide_text_conversion(c)) {
                 const wchar_t* wide = va_arg(args, const wchar_t*);
                 const std::string utf8 = wide ? wide_to_utf8(wide) : std::string("(null)");
@@ -243,7 +255,8 @@ std::size_t append_utf8(std::string& out, const char* format, _locale_t locale, 
                 emit(c.text.c_str(), va_arg(args, const char*));
             }
             break;
-        case 'c': case 'C':
+        case 'c':
+        case 'C':
             if (is_wide_text_conversion(c)) {
                 const wchar_t unit[2] = {wchar_t(va_arg(args, int)), 0};
                 const std::string utf8 = wide_to_utf8(unit);
@@ -289,27 +302,23 @@ std::size_t format_append_v(std::wstring& out, const wchar_t* format, locale_vie
     return append_core<wchar_t, 512>(out, format, locale.handle, args);
 }
 
-#define LUMORA_FORWARD_VARIADIC(call, last)                                                            \
-    va_list args;                                                                                  \
-    va_start(args, last);                                                                          \
-    try {                                                                                          \
-        const std::size_t n = call;                                                                \
-        va_end(args);                                                                              \
-        return n;                                                                                  \
-    } catch (...) {                                                                                \
-        va_end(args);                                                                              \
-        throw;                                                                                     \
+#define LUMORA_FORWARD_VARIADIC(call, last) \
+    va_list args;                           \
+    va_start(args, last);                   \
+    try {                                   \
+        const std::size_t n = call;         \
+        va_end(args);                       \
+        return n;                           \
+    } catch (...) {                         \
+        va_end(args);                       \
+        throw;                              \
     }
 
-std::size_t format_append(std::string& out, const char* format, locale_view locale, ...)
-{
-    LUMORA_FORWARD_VARIADIC(format_append_v(out, format, locale, args), locale)
-}
+std::size_t format_append(std::string& out, const char* format, locale_view locale,
+                          ...){LUMORA_FORWARD_VARIADIC(format_append_v(out, format, locale, args), locale)}
 
-std::size_t format_append(std::wstring& out, const wchar_t* format, locale_view locale, ...)
-{
-    LUMORA_FORWARD_VARIADIC(format_append_v(out, format, locale, args), locale)
-}
+std::size_t format_append(std::wstring& out, const wchar_t* format, locale_view locale,
+                          ...){LUMORA_FORWARD_VARIADIC(format_append_v(out, format, locale, args), locale)}
 
 std::size_t format_assign(std::string& out, const char* format, locale_view locale, ...)
 {

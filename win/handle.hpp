@@ -49,21 +49,21 @@ protected:
     }
 };
 
-#define LUMORA_HANDLE_CLASS(name, type, invalid_value, release)                          \
-    class name : public handle<type, invalid_value> {                                  \
-    public:                                                                            \
-        using handle::handle;                                                          \
-        name(name&& other) noexcept : handle(other.detach()) {}                        \
-        name& operator=(name&& other) noexcept                                         \
-        {                                                                              \
-            if (this != &other)                                                        \
-                attach(other.detach());                                                \
-            return *this;                                                              \
-        }                                                                              \
-        ~name() override { release_now(); }                                            \
-                                                                                       \
-    protected:                                                                         \
-        void free_internal() override { release(handle_); }                          \
+#define LUMORA_HANDLE_CLASS(name, type, invalid_value, release) \
+    class name : public handle<type, invalid_value> {           \
+    public:                                                     \
+        using handle::handle;                                   \
+        name(name&& other) noexcept : handle(other.detach()) {} \
+        name& operator=(name&& other) noexcept                  \
+        {                                                       \
+            if (this != &other)                                 \
+                attach(other.detach());                         \
+            return *this;                                       \
+        }                                                       \
+        ~name() override { release_now(); }                     \
+                                                                \
+    protected:                                                  \
+        void free_internal() override { release(handle_); }     \
     }
 
 template <int>

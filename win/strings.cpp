@@ -74,8 +74,8 @@ int wide_to_multibyte(UINT code_page, DWORD flags, const wchar_t* text, int leng
     if (length == 0)
         return 0;
     char stack[narrow_stack_bytes];
-    int result = WideCharToMultiByte(code_page, flags, text, length, stack, narrow_stack_bytes, default_char,
-                                     used_default_char);
+    int result =
+        WideCharToMultiByte(code_page, flags, text, length, stack, narrow_stack_bytes, default_char, used_default_char);
     if (result) {
         store_converted(out, stack, result, length == -1);
         return result;
@@ -86,16 +86,16 @@ int wide_to_multibyte(UINT code_page, DWORD flags, const wchar_t* text, int leng
     if (!needed)
         return 0;
     std::string converted(std::size_t(needed), '\0');
-    result = WideCharToMultiByte(code_page, flags, text, length, converted.data(), needed, default_char,
-                                 used_default_char);
+    result =
+        WideCharToMultiByte(code_page, flags, text, length, converted.data(), needed, default_char, used_default_char);
     if (!result)
         return 0;
     store_converted(out, converted.data(), result, length == -1);
     return result;
 }
 
-int wide_to_multibyte(UINT code_page, DWORD flags, const std::wstring& text, std::string& out,
-                      const char* default_char, BOOL* used_default_char)
+int wide_to_multibyte(UINT code_page, DWORD flags, const std::wstring& text, std::string& out, const char* default_char,
+                      BOOL* used_default_char)
 {
     return wide_to_multibyte(code_page, flags, text.data(), int(text.size()), out, default_char, used_default_char);
 }

@@ -26,7 +26,9 @@ struct wiping_allocator {
 
     wiping_allocator() noexcept = default;
     template <class U>
-    wiping_allocator(const wiping_allocator<U>&) noexcept {}
+    wiping_allocator(const wiping_allocator<U>&) noexcept
+    {
+    }
 
     T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
 
@@ -39,7 +41,10 @@ struct wiping_allocator {
     }
 
     template <class U>
-    bool operator==(const wiping_allocator<U>&) const noexcept { return true; }
+    bool operator==(const wiping_allocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
 using wiping_string = std::basic_string<char, std::char_traits<char>, wiping_allocator<char>>;

@@ -76,13 +76,16 @@ TEST_P(response, ends_normally_with_its_whole_body)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, response, ::testing::Values(
-    body_case{"content_length_zero", "HTTP_PORT", "/files/empty.bin", 200, "", true},
-    body_case{"not_found_with_body", "HTTP_PORT", "/missing", 404, "not here\n", true},
-    body_case{"redirect_followed", "HTTP_PORT", "/moved", 200, pattern(100000), true},
-    body_case{"basic_authentication", "HTTP_PORT", "/private/big.bin", 200, pattern(100000), true, "lumora", "geslo"},
-    body_case{"chunked_without_length", "SCRIPT_PORT", "/nolength/50000", 200, pattern(50000), false},
-    body_case{"ended_by_close_without_length", "SCRIPT_PORT", "/close/30000", 200, pattern(30000), false}),
+INSTANTIATE_TEST_SUITE_P(
+    cases, response,
+    ::testing::Values(body_case{"content_length_zero", "HTTP_PORT", "/files/empty.bin", 200, "", true},
+                      body_case{"not_found_with_body", "HTTP_PORT", "/missing", 404, "not here\n", true},
+                      body_case{"redirect_followed", "HTTP_PORT", "/moved", 200, pattern(100000), true},
+                      body_case{"basic_authentication", "HTTP_PORT", "/private/big.bin", 200, pattern(100000), true,
+                                "lumora", "geslo"},
+                      body_case{"chunked_without_length", "SCRIPT_PORT", "/nolength/50000", 200, pattern(50000), false},
+                      body_case{"ended_by_close_without_length", "SCRIPT_PORT", "/close/30000", 200, pattern(30000),
+                                false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(get_file, basic_authentication_without_credentials_ends_with_401)
@@ -173,12 +176,15 @@ TEST_P(transport_failure, is_an_http_error_with_the_step_and_the_code)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, transport_failure, ::testing::Values(
-    transport_case{"unreachable_port", "CLOSED_PORT", "/", "WinHttpSendRequest failed", ERROR_WINHTTP_CANNOT_CONNECT},
-    // Wine passes on the socket's own code where Windows reports
-    // ERROR_WINHTTP_CONNECTION_ERROR.
-    transport_case{"reset_in_the_body", "SCRIPT_PORT", "/reset/100000/20000", "WinHttpReadData failed",
-                   running_on_wine() ? DWORD(WSAECONNRESET) : DWORD(ERROR_WINHTTP_CONNECTION_ERROR)}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(cases, transport_failure,
+                         ::testing::Values(transport_case{"unreachable_port", "CLOSED_PORT", "/",
+                                                          "WinHttpSendRequest failed", ERROR_WINHTTP_CANNOT_CONNECT},
+                                           // Wine passes on the socket's own code where Windows reports
+                                           // ERROR_WINHTTP_CONNECTION_ERROR.
+                                           transport_case{"reset_in_the_body", "SCRIPT_PORT", "/reset/100000/20000",
+                                                          "WinHttpReadData failed",
+                                                          running_on_wine() ? DWORD(WSAECONNRESET)
+                                                                            : DWORD(ERROR_WINHTTP_CONNECTION_ERROR)}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

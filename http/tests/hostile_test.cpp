@@ -50,11 +50,11 @@ TEST_P(cancel_in_flight, ends_the_request_within_a_second)
     EXPECT_LT(taken, 5000u);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, cancel_in_flight, ::testing::Values(
-    cancel_case{"before_the_head", "/silent"},
-    cancel_case{"trickling_body", "/trickle/300000/4000"},
-    cancel_case{"stalled_body", "/stall/300000/1000"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(cases, cancel_in_flight,
+                         ::testing::Values(cancel_case{"before_the_head", "/silent"},
+                                           cancel_case{"trickling_body", "/trickle/300000/4000"},
+                                           cancel_case{"stalled_body", "/stall/300000/1000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct broken_case {
     const char* name;
@@ -74,8 +74,8 @@ TEST_P(broken_response, ends_with_an_error_that_names_the_fault)
     const DWORD start = GetTickCount();
     try {
         fetch(target(1, "SCRIPT_PORT", c.path), result);
-        FAIL() << "the request succeeded with status " << result.status << " and "
-               << result.data.body.size() << " bytes";
+        FAIL() << "the request succeeded with status " << result.status << " and " << result.data.body.size()
+               << " bytes";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), c.text);
     }
@@ -86,18 +86,19 @@ TEST_P(broken_response, ends_with_an_error_that_names_the_fault)
 
 constexpr hopline::stall_bound short_window{2000, 1024};
 
-INSTANTIATE_TEST_SUITE_P(cases, broken_response, ::testing::Values(
-    broken_case{"cut_short", "/short/300000/128000", hopline::default_stall_bound,
-                "connection closed after 128000 of 300000 bytes", true},
-    broken_case{"announced_beyond_32_bits", "/short/10000000000/1000", hopline::default_stall_bound,
-                "connection closed after 1000 of 10000000000 bytes", false},
-    broken_case{"silent_before_the_head", "/silent", short_window,
-                "less than 1024 bytes transferred in 2 seconds", false},
-    broken_case{"stalled_body", "/stall/400000/100000", short_window,
-                "less than 1024 bytes transferred in 2 seconds", true},
-    // 10 bytes a second: never silent long enough for a receive time-out.
-    broken_case{"trickling_body", "/trickle/400000/100", short_window,
-                "less than 1024 bytes transferred in 2 seconds", true}),
+INSTANTIATE_TEST_SUITE_P(
+    cases, broken_response,
+    ::testing::Values(broken_case{"cut_short", "/short/300000/128000", hopline::default_stall_bound,
+                                  "connection closed after 128000 of 300000 bytes", true},
+                      broken_case{"announced_beyond_32_bits", "/short/10000000000/1000", hopline::default_stall_bound,
+                                  "connection closed after 1000 of 10000000000 bytes", false},
+                      broken_case{"silent_before_the_head", "/silent", short_window,
+                                  "less than 1024 bytes transferred in 2 seconds", false},
+                      broken_case{"stalled_body", "/stall/400000/100000", short_window,
+                                  "less than 1024 bytes transferred in 2 seconds", true},
+                      // 10 bytes a second: never silent long enough for a receive time-out.
+                      broken_case{"trickling_body", "/trickle/400000/100", short_window,
+                                  "less than 1024 bytes transferred in 2 seconds", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(hostile_server, a_transfer_that_keeps_moving_outlives_many_windows)

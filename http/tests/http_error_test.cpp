@@ -15,8 +15,8 @@ namespace {
 std::string table_text(HMODULE module, DWORD code)
 {
     wchar_t* text = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM
-                        | (module ? FORMAT_MESSAGE_FROM_HMODULE : 0);
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM |
+        (module ? FORMAT_MESSAGE_FROM_HMODULE : 0);
     if (!FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr))
         return {};
     std::wstring wide(text);
@@ -53,15 +53,15 @@ TEST_P(http_error_message, comes_from_the_right_table_or_the_fallback)
 }
 
 INSTANTIATE_TEST_SUITE_P(codes, http_error_message,
-    ::testing::Values(message_case{ERROR_WINHTTP_TIMEOUT, true, "Error 12002"},
-                      message_case{ERROR_WINHTTP_CANNOT_CONNECT, true, "Error 12029"},
-                      message_case{12193, true, "Error 12193"},
-                      // Just outside WinHTTP's range: the system table only.
-                      message_case{12000, false, "Error 12000"},
-                      message_case{12194, false, "Error 12194"},
-                      message_case{ERROR_ACCESS_DENIED, false, "Error 5"},
-                      message_case{0xFFFF, false, "Error 65535"},
-                      message_case{0x2345ABCD, false, "Error 0x2345ABCD"}));
+                         ::testing::Values(message_case{ERROR_WINHTTP_TIMEOUT, true, "Error 12002"},
+                                           message_case{ERROR_WINHTTP_CANNOT_CONNECT, true, "Error 12029"},
+                                           message_case{12193, true, "Error 12193"},
+                                           // Just outside WinHTTP's range: the system table only.
+                                           message_case{12000, false, "Error 12000"},
+                                           message_case{12194, false, "Error 12194"},
+                                           message_case{ERROR_ACCESS_DENIED, false, "Error 5"},
+                                           message_case{0xFFFF, false, "Error 65535"},
+                                           message_case{0x2345ABCD, false, "Error 0x2345ABCD"}));
 
 TEST(http_error, known_system_code_reads_its_text_without_the_line_break)
 {

@@ -70,20 +70,24 @@ TEST_P(secure_failure, becomes_the_text_of_the_first_flag_set)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(flags, secure_failure, ::testing::Values(
-    secure_case{0x1, "Certification revocation checking has been enabled, but the revocation check failed to verify "
-                     "whether a certificate has been revoked. The server used to check for revocation might be "
-                     "unreachable."},
-    secure_case{0x12, "SSL certificate is invalid."},
-    secure_case{0x4, "SSL certificate was revoked."},
-    secure_case{0x8 | 0x20, "The function is unfamiliar with the Certificate Authority that generated the server's "
-                            "certificate."},
-    secure_case{0x10, "SSL certificate common name (host name field) is incorrect, for example, if you entered "
-                      "www.lumora.example and the common name on the certificate says cdn.lumora.example."},
-    secure_case{0x20, "SSL certificate date that was received from the server is bad. The certificate is expired."},
-    secure_case{0x80000000, "The application experienced an internal error loading the SSL libraries."},
-    secure_case{0x40, "WinHttp failed TLS handshake (flags 0x40)"},
-    secure_case{0x1000a40, "WinHttp failed TLS handshake (flags 0x1000a40)"}));
+INSTANTIATE_TEST_SUITE_P(
+    flags, secure_failure,
+    ::testing::Values(
+        secure_case{0x1,
+                    "Certification revocation checking has been enabled, but the revocation check failed to verify "
+                    "whether a certificate has been revoked. The server used to check for revocation might be "
+                    "unreachable."},
+        secure_case{0x12, "SSL certificate is invalid."}, secure_case{0x4, "SSL certificate was revoked."},
+        secure_case{0x8 | 0x20,
+                    "The function is unfamiliar with the Certificate Authority that generated the server's "
+                    "certificate."},
+        secure_case{0x10,
+                    "SSL certificate common name (host name field) is incorrect, for example, if you entered "
+                    "www.lumora.example and the common name on the certificate says cdn.lumora.example."},
+        secure_case{0x20, "SSL certificate date that was received from the server is bad. The certificate is expired."},
+        secure_case{0x80000000, "The application experienced an internal error loading the SSL libraries."},
+        secure_case{0x40, "WinHttp failed TLS handshake (flags 0x40)"},
+        secure_case{0x1000a40, "WinHttp failed TLS handshake (flags 0x1000a40)"}));
 
 struct request_error_case {
     DWORD_PTR api;
@@ -106,16 +110,16 @@ TEST_P(request_error, names_the_failed_function_and_carries_the_notified_code)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(functions, request_error, ::testing::Values(
-    request_error_case{1, "WinHttpReceiveResponse failed"},
-    request_error_case{2, "WinHttpQueryDataAvailable failed"},
-    request_error_case{3, "WinHttpReadData failed"},
-    request_error_case{4, "WinHttpWriteData failed"},
-    request_error_case{5, "WinHttpSendRequest failed"},
-    request_error_case{6, "WinHttpGetProxyForUrlEx failed"},
-    request_error_case{7, "WinHttpGetProxySettingsEx failed"},
-    request_error_case{9, "WinHttp failed somewhere (9)"},
-    request_error_case{0, "WinHttp failed somewhere (0)"}));
+INSTANTIATE_TEST_SUITE_P(functions, request_error,
+                         ::testing::Values(request_error_case{1, "WinHttpReceiveResponse failed"},
+                                           request_error_case{2, "WinHttpQueryDataAvailable failed"},
+                                           request_error_case{3, "WinHttpReadData failed"},
+                                           request_error_case{4, "WinHttpWriteData failed"},
+                                           request_error_case{5, "WinHttpSendRequest failed"},
+                                           request_error_case{6, "WinHttpGetProxyForUrlEx failed"},
+                                           request_error_case{7, "WinHttpGetProxySettingsEx failed"},
+                                           request_error_case{9, "WinHttp failed somewhere (9)"},
+                                           request_error_case{0, "WinHttp failed somewhere (0)"}));
 
 TEST_F(notification, first_failure_is_kept)
 {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "http/tests/request_recorder.hpp"
@@ -98,15 +98,16 @@ TEST_P(chunked_post, frames_the_body_exactly)
         EXPECT_EQ(capacity, 8180u);
 }
 
-INSTANTIATE_TEST_SUITE_P(bodies, chunked_post, ::testing::Values(
-    chunk_case{"empty", 0, 8180, "0\r\n\r\n"},
-    chunk_case{"one_byte", 1, 8180, framed(0, 1) + "0\r\n\r\n"},
-    chunk_case{"one_full_chunk", 8180, 8180, "1FF4\r\n" + pattern(8180) + "\r\n0\r\n\r\n"},
-    chunk_case{"full_chunk_and_one_byte", 8181, 8180, framed(0, 8180) + framed(8180, 1) + "0\r\n\r\n"},
-    chunk_case{"short_reads_do_not_end_the_body", 250, 100,
-               framed(0, 100) + framed(100, 100) + framed(200, 50) + "0\r\n\r\n"},
-    chunk_case{"several_chunks", 30000, 8180,
-               framed(0, 8180) + framed(8180, 8180) + framed(16360, 8180) + framed(24540, 5460) + "0\r\n\r\n"}),
+INSTANTIATE_TEST_SUITE_P(
+    bodies, chunked_post,
+    ::testing::Values(
+        chunk_case{"empty", 0, 8180, "0\r\n\r\n"}, chunk_case{"one_byte", 1, 8180, framed(0, 1) + "0\r\n\r\n"},
+        chunk_case{"one_full_chunk", 8180, 8180, "1FF4\r\n" + pattern(8180) + "\r\n0\r\n\r\n"},
+        chunk_case{"full_chunk_and_one_byte", 8181, 8180, framed(0, 8180) + framed(8180, 1) + "0\r\n\r\n"},
+        chunk_case{"short_reads_do_not_end_the_body", 250, 100,
+                   framed(0, 100) + framed(100, 100) + framed(200, 50) + "0\r\n\r\n"},
+        chunk_case{"several_chunks", 30000, 8180,
+                   framed(0, 8180) + framed(8180, 8180) + framed(16360, 8180) + framed(24540, 5460) + "0\r\n\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(chunked_post, exception_of_read_body_reaches_the_caller_and_nothing_more_is_read)

@@ -47,8 +47,8 @@ protected:
 
 TEST_F(prepared, extra_headers_go_out_in_map_order)
 {
-    const auto request = prepare(target(1, "HTTP_PORT", "/files/big.bin"),
-                                 {{"Pragma", "no-cache"}, {"Cache-Control", "no-cache"}});
+    const auto request =
+        prepare(target(1, "HTTP_PORT", "/files/big.bin"), {{"Pragma", "no-cache"}, {"Cache-Control", "no-cache"}});
     const std::wstring head = request_head(request->handle.get());
     EXPECT_NE(head.find(L"\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n"), std::wstring::npos) << head;
 }
@@ -62,7 +62,8 @@ TEST_F(prepared, empty_header_map_adds_no_header)
 TEST_F(prepared, accept_types_go_out_in_the_given_order)
 {
     static const char* const types[] = {"text/plain", "application/octet-stream", nullptr};
-    const std::wstring head = request_head(prepare(target(1, "HTTP_PORT", "/"), {}, nullptr, nullptr, types)->handle.get());
+    const std::wstring head =
+        request_head(prepare(target(1, "HTTP_PORT", "/"), {}, nullptr, nullptr, types)->handle.get());
     const std::size_t text = head.find(L"text/plain"), octets = head.find(L"application/octet-stream");
     ASSERT_NE(text, std::wstring::npos) << head;
     ASSERT_NE(octets, std::wstring::npos) << head;
@@ -92,11 +93,15 @@ TEST_P(server_credentials, are_set_only_when_not_empty)
 }
 
 INSTANTIATE_TEST_SUITE_P(cases, server_credentials,
-    ::testing::Values(credential_case{"lumora", "geslo", L"lumora", L"geslo"},
-                      credential_case{"", "geslo", L"", L"geslo"},
-                      credential_case{"lumora", "", L"lumora", L""},
-                      credential_case{"", "", L"", L""},
-                      credential_case{"\xC5\xA1" "ef", "ge\xC5\xA1" "lo", L"\u0161ef", L"ge\u0161lo"}));
+                         ::testing::Values(credential_case{"lumora", "geslo", L"lumora", L"geslo"},
+                                           credential_case{"", "geslo", L"", L"geslo"},
+                                           credential_case{"lumora", "", L"lumora", L""},
+                                           credential_case{"", "", L"", L""},
+                                           credential_case{"\xC5\xA1"
+                                                           "ef",
+                                                           "ge\xC5\xA1"
+                                                           "lo",
+                                                           L"\u0161ef", L"ge\u0161lo"}));
 
 // The proxy credentials of the machine: values under HKLM\SOFTWARE\Varnex\Lumora
 // in the test prefix's registry, removed again after each test.
@@ -112,9 +117,9 @@ protected:
     static void set_value(const wchar_t* name, DWORD type, const wchar_t* value, REGSAM view = KEY_WOW64_64KEY)
     {
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_SET_VALUE | view,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value),
                                  DWORD((wcslen(value) + 1) * sizeof(wchar_t))),
                   ERROR_SUCCESS);
@@ -141,8 +146,14 @@ protected:
         }
     }
 
-    std::wstring proxy_user(const get& request) { return query_text(request.handle.get(), WINHTTP_OPTION_PROXY_USERNAME); }
-    std::wstring proxy_password(const get& request) { return query_text(request.handle.get(), WINHTTP_OPTION_PROXY_PASSWORD); }
+    std::wstring proxy_user(const get& request)
+    {
+        return query_text(request.handle.get(), WINHTTP_OPTION_PROXY_USERNAME);
+    }
+    std::wstring proxy_password(const get& request)
+    {
+        return query_text(request.handle.get(), WINHTTP_OPTION_PROXY_PASSWORD);
+    }
 };
 
 TEST_F(proxy_credentials, from_the_caller_leave_the_registry_unread)
@@ -153,7 +164,10 @@ TEST_F(proxy_credentials, from_the_caller_leave_the_registry_unread)
     EXPECT_EQ(proxy_user(*request), L"caller-user");
     EXPECT_EQ(proxy_password(*request), L"");
 
-    const auto both = prepare(target(1, "HTTP_PORT", "/"), {}, "\xC5\xA1" "ef", "caller-password");
+    const auto both = prepare(target(1, "HTTP_PORT", "/"), {},
+                              "\xC5\xA1"
+                              "ef",
+                              "caller-password");
     EXPECT_EQ(proxy_user(*both), L"\u0161ef");
     EXPECT_EQ(proxy_password(*both), L"caller-password");
 }
@@ -233,7 +247,8 @@ TEST_P(secure_flag, is_set_for_https_and_wss_only)
 }
 
 INSTANTIATE_TEST_SUITE_P(schemes, secure_flag,
-    ::testing::Values(scheme_case{1, 400}, scheme_case{2, 200}, scheme_case{3, 400}, scheme_case{4, 200}));
+                         ::testing::Values(scheme_case{1, 400}, scheme_case{2, 200}, scheme_case{3, 400},
+                                           scheme_case{4, 200}));
 
 TEST_F(prepared, request_destroyed_unsent_closes_its_handle)
 {
@@ -276,7 +291,8 @@ TEST_F(prepared, header_that_winhttp_refuses_fails_preparation_and_leaves_nothin
         const auto request = prepare(target(1, "HTTP_PORT", "/"), {{"", "no name"}});
         FAIL() << "a header without a name was accepted";
     } catch (const wembra::http_error& error) {
-        EXPECT_EQ(std::string(error.what()), "WinHttpAddRequestHeaders failed: " + wembra::http_error::message(error.number));
+        EXPECT_EQ(std::string(error.what()),
+                  "WinHttpAddRequestHeaders failed: " + wembra::http_error::message(error.number));
     }
     // The failed request was destroyed on the way out of its constructor:
     // its handle closed and its closing notification came (else the test

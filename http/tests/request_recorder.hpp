@@ -94,8 +94,8 @@ protected:
                const header_map& headers = {})
     {
         hopline::connection connection(session, where.scheme, where.host, where.port);
-        get request(connection, where, headers, any_type, nullptr, nullptr, result.headers, result.lengths,
-                    result.data, progress);
+        get request(connection, where, headers, any_type, nullptr, nullptr, result.headers, result.lengths, result.data,
+                    progress);
         request.send();
         result.status = request.status;
     }

@@ -67,8 +67,7 @@ TEST_F(session_on_the_wire, host_that_does_not_resolve_fails_only_when_the_reque
         request.send();
         FAIL() << "the request went through";
     } catch (const wembra::http_error& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "WinHttpSendRequest failed: " + wembra::http_error::message(error.number));
+        EXPECT_EQ(std::string(error.what()), "WinHttpSendRequest failed: " + wembra::http_error::message(error.number));
         EXPECT_EQ(error.number, DWORD(ERROR_WINHTTP_NAME_NOT_RESOLVED));
     }
     EXPECT_TRUE(result.headers.lines.empty());

@@ -41,8 +41,9 @@ TEST_F(tls, certificate_of_an_untrusted_authority_fails_the_request)
                   "WinHttpSendRequest failed: " + wembra::http_error::message(ERROR_WINHTTP_SECURE_CHANNEL_ERROR));
     } catch (const std::runtime_error& error) {
         EXPECT_FALSE(running_on_wine()) << error.what();
-        EXPECT_STREQ(error.what(), "The function is unfamiliar with the Certificate Authority that generated the "
-                                   "server's certificate.");
+        EXPECT_STREQ(error.what(),
+                     "The function is unfamiliar with the Certificate Authority that generated the "
+                     "server's certificate.");
     }
     EXPECT_TRUE(result.headers.lines.empty());
     EXPECT_TRUE(result.data.body.empty());

@@ -12,7 +12,8 @@
 namespace hopline {
 namespace {
 
-void expect_same_except_path(const url& a, const url& b) {
+void expect_same_except_path(const url& a, const url& b)
+{
     EXPECT_EQ(a.scheme, b.scheme);
     EXPECT_EQ(a.port, b.port);
     EXPECT_EQ(a.host, b.host);
@@ -20,15 +21,16 @@ void expect_same_except_path(const url& a, const url& b) {
     EXPECT_EQ(a.password, b.password);
 }
 
-TEST(url_record, empty_record) {
+TEST(url_record, empty_record)
+{
     const url empty;
     EXPECT_EQ(empty.scheme, 0);
     EXPECT_EQ(empty.port, 0);
-    EXPECT_TRUE(empty.host.empty() && empty.user.empty() && empty.password.empty() &&
-                empty.path.empty());
+    EXPECT_TRUE(empty.host.empty() && empty.user.empty() && empty.password.empty() && empty.path.empty());
 }
 
-TEST(url_record, built_from_parts) {
+TEST(url_record, built_from_parts)
+{
     const url u(2, 443, "updates.example", "", "", "/a/b");
     EXPECT_EQ(u.scheme, 2);
     EXPECT_EQ(u.port, 443);
@@ -38,12 +40,14 @@ TEST(url_record, built_from_parts) {
     EXPECT_EQ(u.path, "/a/b");
 }
 
-TEST(url_record, null_parts_are_empty) {
+TEST(url_record, null_parts_are_empty)
+{
     const url u(1, 80, "h", nullptr, nullptr, nullptr);
     EXPECT_TRUE(u.user.empty() && u.password.empty() && u.path.empty());
 }
 
-TEST(url_record, suffixed_copy_appends_to_the_path_only) {
+TEST(url_record, suffixed_copy_appends_to_the_path_only)
+{
     const url file(2, 8443, "h", "user", "pw", "/x/pkg.msi");
     const url signature(file, ".minisig");
     EXPECT_EQ(signature.path, "/x/pkg.msi.minisig");
@@ -51,7 +55,8 @@ TEST(url_record, suffixed_copy_appends_to_the_path_only) {
     EXPECT_EQ(file.path, "/x/pkg.msi");
 }
 
-TEST(url_record, copies_and_moves_keep_every_field) {
+TEST(url_record, copies_and_moves_keep_every_field)
+{
     const url original(3, 80, "h", "u", "p", "/q");
     url copy(original);
     expect_same_except_path(copy, original);
@@ -75,26 +80,29 @@ protected:
     };
     static inline std::vector<released_block> released;
 
-    static void observe(const void* block, std::size_t bytes) {
+    static void observe(const void* block, std::size_t bytes)
+    {
         const auto* p = static_cast<const unsigned char*>(block);
         released.push_back({block, bytes, std::all_of(p, p + bytes, [](unsigned char b) { return b == 0; })});
     }
 
-    void SetUp() override {
+    void SetUp() override
+    {
         released.clear();
         wembra::wipe_observer = &observe;
     }
     void TearDown() override { wembra::wipe_observer = nullptr; }
 
     // The block that held `address` was released, wiped.
-    static bool wiped(const void* address) {
-        return std::any_of(released.begin(), released.end(), [&](const released_block& b) {
-            return b.address == address && b.zeroed && b.bytes > 0;
-        });
+    static bool wiped(const void* address)
+    {
+        return std::any_of(released.begin(), released.end(),
+                           [&](const released_block& b) { return b.address == address && b.zeroed && b.bytes > 0; });
     }
 };
 
-TEST_F(password_wipe, short_password_is_wiped_when_the_record_is_destroyed) {
+TEST_F(password_wipe, short_password_is_wiped_when_the_record_is_destroyed)
+{
     const void* storage;
     {
         const url u(1, 80, "h", "u", "pw", "/");
@@ -103,7 +111,8 @@ TEST_F(password_wipe, short_password_is_wiped_when_the_record_is_destroyed) {
     EXPECT_TRUE(wiped(storage));
 }
 
-TEST_F(password_wipe, old_block_is_wiped_when_the_password_grows) {
+TEST_F(password_wipe, old_block_is_wiped_when_the_password_grows)
+{
     url u(1, 80, "h", "u", "a password of some length", "/");
     const void* before = u.password.data();
     u.password.append(200, 'x');
@@ -111,7 +120,8 @@ TEST_F(password_wipe, old_block_is_wiped_when_the_password_grows) {
     EXPECT_TRUE(wiped(before));
 }
 
-TEST_F(password_wipe, every_copy_is_wiped) {
+TEST_F(password_wipe, every_copy_is_wiped)
+{
     const void* copy_storage;
     const void* assigned_storage;
     {
@@ -126,7 +136,8 @@ TEST_F(password_wipe, every_copy_is_wiped) {
     EXPECT_TRUE(wiped(assigned_storage));
 }
 
-TEST(password_inline_wipe, no_password_byte_survives_in_the_record_itself) {
+TEST(password_inline_wipe, no_password_byte_survives_in_the_record_itself)
+{
     // The record lives in storage the test owns, so its bytes can be read
     // after the destructor has run. A shrunk short password sits inline.
     alignas(url) unsigned char storage[sizeof(url)];
@@ -135,8 +146,7 @@ TEST(password_inline_wipe, no_password_byte_survives_in_the_record_itself) {
     u->password.shrink_to_fit();
     const std::string secret = "Qz7";
     const auto contains_secret = [&] {
-        return std::search(storage, storage + sizeof storage, secret.begin(), secret.end()) !=
-               storage + sizeof storage;
+        return std::search(storage, storage + sizeof storage, secret.begin(), secret.end()) != storage + sizeof storage;
     };
     ASSERT_TRUE(u->password.data() < reinterpret_cast<char*>(storage + sizeof storage) &&
                 u->password.data() >= reinterpret_cast<char*>(storage))

@@ -19,7 +19,6 @@ inline constexpr int crash_storage = 1500;
 inline constexpr int crash_reservations = 1501;
 inline constexpr int crash_reporter = 2000;
 
-static_assert(locales < crash_storage && crash_storage < crash_reservations &&
-              crash_reservations < crash_reporter);
+static_assert(locales < crash_storage && crash_storage < crash_reservations && crash_reservations < crash_reporter);
 
 }  // namespace fenrix::startup_order

@@ -127,7 +127,9 @@ TEST_P(dialog_progress, sends_a_position_only_when_the_bar_moves)
 }
 
 INSTANTIATE_TEST_SUITE_P(downloads, dialog_progress, ::testing::ValuesIn(download_reports::cases),
-    [](const ::testing::TestParamInfo<download_case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<download_case>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(dialog_progress_range, a_new_range_is_always_sent_and_its_first_position_too)
 {

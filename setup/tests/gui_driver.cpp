@@ -29,6 +29,7 @@
 //                                "user-key: missing"
 // A command that times out writes "timeout: COMMAND" and ends the driver with 2.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -261,13 +262,14 @@ void note_user_key(const std::wstring& subkey)
         unsigned long long value = 0;
         DWORD size = sizeof value;
         DWORD type = 0;
-        const LONG status = RegEnumValueW(key, index, name, &name_length, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(&value), &size);
+        const LONG status =
+            RegEnumValueW(key, index, name, &name_length, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         const bool number = status == ERROR_SUCCESS && (type == REG_DWORD || type == REG_QWORD);
-        note("user-value", utf8(std::wstring(name, name_length)) + "=" +
-                               (number ? std::to_string(value) : "type " + std::to_string(type)));
+        note("user-value",
+             utf8(std::wstring(name, name_length)) + "=" +
+                 (number ? std::to_string(value) : "type " + std::to_string(type)));
     }
     RegCloseKey(key);
 }
@@ -295,11 +297,10 @@ int run(int argc, wchar_t** argv)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const wchar_t* directory = folder.empty() ? nullptr : folder.c_str();
-    const BOOL created =
-        limited_token ? CreateProcessAsUserW(limited_token, argv[2], command_line.data(), nullptr, nullptr, FALSE, 0,
-                                             nullptr, directory, &startup, &process)
-                      : CreateProcessW(argv[2], command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
-                                       &startup, &process);
+    const BOOL created = limited_token ? CreateProcessAsUserW(limited_token, argv[2], command_line.data(), nullptr,
+                                                              nullptr, FALSE, 0, nullptr, directory, &startup, &process)
+                                       : CreateProcessW(argv[2], command_line.data(), nullptr, nullptr, FALSE, 0,
+                                                        nullptr, directory, &startup, &process);
     if (limited_token)
         CloseHandle(limited_token);
     if (!created) {

@@ -44,17 +44,20 @@ TEST_P(language_choice, picks_the_matching_record_or_the_first)
     EXPECT_EQ(choice.language, &c.table[c.expected_index]);
 }
 
-INSTANTIATE_TEST_SUITE_P(tables, language_choice, ::testing::Values(
-    // This build's table: Slovenian whatever the user's language.
-    choice_case{"single_match", one_language, 0x0424, 0, 1},
-    choice_case{"single_other", one_language, 0x0409, 0, 1},
-    choice_case{"exact_second", three_languages, 0x0409, 1, 3},
-    choice_case{"exact_third", three_languages, 0x0809, 2, 3},
-    choice_case{"none_gives_first", three_languages, 0x0407, 0, 3},
-    // 0x0C09 is English (Australia): same primary language, other sub-language.
-    choice_case{"primary_only_does_not_match", three_languages, 0x0C09, 0, 3},
-    choice_case{"last_match_wins", duplicate_language, 0x0424, 2, 3}),
-    [](const ::testing::TestParamInfo<choice_case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(tables, language_choice,
+                         ::testing::Values(
+                             // This build's table: Slovenian whatever the user's language.
+                             choice_case{"single_match", one_language, 0x0424, 0, 1},
+                             choice_case{"single_other", one_language, 0x0409, 0, 1},
+                             choice_case{"exact_second", three_languages, 0x0409, 1, 3},
+                             choice_case{"exact_third", three_languages, 0x0809, 2, 3},
+                             choice_case{"none_gives_first", three_languages, 0x0407, 0, 3},
+                             // 0x0C09 is English (Australia): same primary language, other sub-language.
+                             choice_case{"primary_only_does_not_match", three_languages, 0x0C09, 0, 3},
+                             choice_case{"last_match_wins", duplicate_language, 0x0424, 2, 3}),
+                         [](const ::testing::TestParamInfo<choice_case>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(language_choice_empty, an_empty_table_gives_no_language)
 {

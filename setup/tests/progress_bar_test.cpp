@@ -30,24 +30,23 @@ TEST_P(progress_bar, scales_the_range_onto_0_to_1000)
     EXPECT_EQ(progress_bar_position(c.value, c.start, progress_bar_scale(c.start, c.end)), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(ranges, progress_bar, ::testing::Values(
-    // The signed download's outer range.
-    bar_case{"global_start", 0, 1000, 0, 0},
-    bar_case{"global_middle", 0, 1000, 550, 550},
-    bar_case{"global_end", 0, 1000, 1000, 1000},
-    // Byte counts: truncation toward zero.
-    bar_case{"bytes_truncated", 0, 3, 1, 333},
-    bar_case{"offset_range", 100, 200, 150, 500},
-    // Beyond the end the bar stays full.
-    bar_case{"beyond_end", 0, 1000, 5000, 1000},
-    // Below start the difference wraps around: a full bar.
-    bar_case{"below_start_wraps", 100, 200, 99, 1000},
-    // A range that wraps in 32 bits still spans its unsigned difference.
-    bar_case{"wrapping_range", 0xFFFFFF00u, 0x100u, 0xFFFFFF80u, 250},
-    // An empty range: 0 x infinity is NaN, anything else infinity; full bar.
-    bar_case{"empty_range_at_start", 7, 7, 7, 1000},
-    bar_case{"empty_range_later", 7, 7, 9, 1000}),
-    [](const ::testing::TestParamInfo<bar_case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ranges, progress_bar,
+                         ::testing::Values(
+                             // The signed download's outer range.
+                             bar_case{"global_start", 0, 1000, 0, 0}, bar_case{"global_middle", 0, 1000, 550, 550},
+                             bar_case{"global_end", 0, 1000, 1000, 1000},
+                             // Byte counts: truncation toward zero.
+                             bar_case{"bytes_truncated", 0, 3, 1, 333}, bar_case{"offset_range", 100, 200, 150, 500},
+                             // Beyond the end the bar stays full.
+                             bar_case{"beyond_end", 0, 1000, 5000, 1000},
+                             // Below start the difference wraps around: a full bar.
+                             bar_case{"below_start_wraps", 100, 200, 99, 1000},
+                             // A range that wraps in 32 bits still spans its unsigned difference.
+                             bar_case{"wrapping_range", 0xFFFFFF00u, 0x100u, 0xFFFFFF80u, 250},
+                             // An empty range: 0 x infinity is NaN, anything else infinity; full bar.
+                             bar_case{"empty_range_at_start", 7, 7, 7, 1000},
+                             bar_case{"empty_range_later", 7, 7, 9, 1000}),
+                         [](const ::testing::TestParamInfo<bar_case>& info) { return std::string(info.param.name); });
 
 TEST(progress_bar_before_range, a_nan_scale_shows_a_full_bar)
 {
@@ -96,7 +95,9 @@ TEST_P(progress_bar_feed, passes_a_position_only_when_the_bar_moves)
 }
 
 INSTANTIATE_TEST_SUITE_P(downloads, progress_bar_feed, ::testing::ValuesIn(download_reports::cases),
-    [](const ::testing::TestParamInfo<download_case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<download_case>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(progress_bar_feed_range, a_new_range_lets_its_first_position_through)
 {

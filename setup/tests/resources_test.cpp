@@ -14,7 +14,8 @@ class program_resources : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        module = LoadLibraryExW(LUMORA_SETUP_PROGRAM, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        module =
+            LoadLibraryExW(LUMORA_SETUP_PROGRAM, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         ASSERT_NE(module, nullptr) << "cannot load " << GetLastError();
     }
     static void TearDownTestSuite() { FreeLibrary(module); }

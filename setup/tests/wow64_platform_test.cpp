@@ -3,6 +3,7 @@
 // suffix it names, and the Common Files folder it is given. The values the
 // system reports are printed for the record.
 #include <windows.h>
+
 #include <knownfolders.h>
 #include <shlobj.h>
 
@@ -77,8 +78,8 @@ TEST_F(wow64, common_files_folder_is_the_one_of_32_bit_programs)
     GetSystemWow64DirectoryW(wow64_system, MAX_PATH);
     std::printf("reported: FOLDERID_ProgramFilesCommon %s\n", narrow(common_files).c_str());
     std::printf("reported: CommonProgramFiles %s, CommonProgramW6432 %s, ProgramW6432 %s\n",
-                narrow(environment(L"CommonProgramFiles")).c_str(),
-                narrow(environment(L"CommonProgramW6432")).c_str(), narrow(environment(L"ProgramW6432")).c_str());
+                narrow(environment(L"CommonProgramFiles")).c_str(), narrow(environment(L"CommonProgramW6432")).c_str(),
+                narrow(environment(L"ProgramW6432")).c_str());
     std::printf("reported: GetSystemWow64Directory %s\n", narrow(wow64_system).c_str());
     EXPECT_EQ(CompareStringOrdinal(common_files.c_str(), -1, L"C:\\Program Files (x86)\\Common Files", -1, TRUE),
               CSTR_EQUAL)

@@ -34,17 +34,17 @@ TEST_P(base64_cases, decodes)
 
 INSTANTIATE_TEST_SUITE_P(
     table, base64_cases,
-    ::testing::Values(
-        decode_case{"whole_groups", "TWFuTWFu", "ManMan", false},
-        decode_case{"one_padding", "TWE=", "Ma", true},
-        decode_case{"two_paddings", "TQ==", "M", true},
-        decode_case{"data_after_padding_ignored", "TQ==TWFu", "M", true},
-        decode_case{"foreign_bytes_skipped", " T-W*F\tu\r\n", "Man", false},
-        decode_case{"high_bytes_skipped", "TW\xC3\xA9" "Fu", "Man", false},
-        decode_case{"zero_byte_ends_input", std::string("TWFu\0TWFu", 9), "Man", false},
-        decode_case{"incomplete_group_pending", "TWFuTW", "Man", false},
-        decode_case{"all_alphabet", "+/+/", "\xFB\xFF\xBF", false},
-        decode_case{"empty", "", "", false}),
+    ::testing::Values(decode_case{"whole_groups", "TWFuTWFu", "ManMan", false},
+                      decode_case{"one_padding", "TWE=", "Ma", true}, decode_case{"two_paddings", "TQ==", "M", true},
+                      decode_case{"data_after_padding_ignored", "TQ==TWFu", "M", true},
+                      decode_case{"foreign_bytes_skipped", " T-W*F\tu\r\n", "Man", false},
+                      decode_case{"high_bytes_skipped",
+                                  "TW\xC3\xA9"
+                                  "Fu",
+                                  "Man", false},
+                      decode_case{"zero_byte_ends_input", std::string("TWFu\0TWFu", 9), "Man", false},
+                      decode_case{"incomplete_group_pending", "TWFuTW", "Man", false},
+                      decode_case{"all_alphabet", "+/+/", "\xFB\xFF\xBF", false}, decode_case{"empty", "", "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(base64_decoder, keeps_pending_values_between_calls)

@@ -25,10 +25,7 @@ struct signature_file {
             pos = eol + 1;
         }
     }
-    std::string join(const char* eol = "\n") const
-    {
-        return comment + eol + data + eol + trusted + eol + global + eol;
-    }
+    std::string join(const char* eol = "\n") const { return comment + eol + data + eol + trusted + eol + global + eol; }
 };
 
 void expect_same(const signature& a, const signature& b)
@@ -82,8 +79,7 @@ TEST_F(parse_signature_file, characters_outside_alphabet_are_ignored)
 
 TEST_F(parse_signature_file, empty_lines_and_comments_before_data_are_skipped)
 {
-    expect_same(parse_text("\n\r\n" + file.comment + "\n\nuntrusted comment:x\n" + file.data + "\n"),
-                reference);
+    expect_same(parse_text("\n\r\n" + file.comment + "\n\nuntrusted comment:x\n" + file.data + "\n"), reference);
 }
 
 TEST_F(parse_signature_file, altered_trusted_comment_is_not_read)
@@ -132,8 +128,8 @@ TEST(parse_signature, fields_from_fixed_offsets_and_extra_bytes_ignored)
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string encoded;
     for (std::size_t i = 0; i < raw.size(); i += 3) {
-        const unsigned v = unsigned(std::uint8_t(raw[i])) << 16 | unsigned(std::uint8_t(raw[i + 1])) << 8 |
-                           std::uint8_t(raw[i + 2]);
+        const unsigned v =
+            unsigned(std::uint8_t(raw[i])) << 16 | unsigned(std::uint8_t(raw[i + 1])) << 8 | std::uint8_t(raw[i + 2]);
         for (int shift = 18; shift >= 0; shift -= 6)
             encoded += alphabet[(v >> shift) & 63];
     }

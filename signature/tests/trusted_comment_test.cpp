@@ -43,14 +43,15 @@ TEST_P(minisign_verdicts, same_as_the_minisign_program)
         EXPECT_EQ(accepted(text, content, step) ? "accept\n" : "reject\n", verdict) << "step " << step;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    files, minisign_verdicts,
-    ::testing::Values("as_signed", "custom_comment", "crlf", "no_final_line_feed", "comment_ends_in_two_cr",
-                      "comment_with_trailing_blank", "altered_timestamp", "altered_file", "prefix_without_blank",
-                      "prefix_capital", "blank_line_before_comment", "no_global_signature", "no_trusted_comment",
-                      "global_short_padding", "global_too_long", "global_with_blank", "global_first_byte_changed",
-                      "comment_of_another_signature", "extra_line_after", "global_by_other_key"),
-    [](const auto& info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(files, minisign_verdicts,
+                         ::testing::Values("as_signed", "custom_comment", "crlf", "no_final_line_feed",
+                                           "comment_ends_in_two_cr", "comment_with_trailing_blank", "altered_timestamp",
+                                           "altered_file", "prefix_without_blank", "prefix_capital",
+                                           "blank_line_before_comment", "no_global_signature", "no_trusted_comment",
+                                           "global_short_padding", "global_too_long", "global_with_blank",
+                                           "global_first_byte_changed", "comment_of_another_signature",
+                                           "extra_line_after", "global_by_other_key"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST(trusted_comment, default_comment_names_time_and_file)
 {
@@ -88,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         fields_case{"order_free", "hashed\tfile:b c.msi\ttimestamp:0", 0u, "b c.msi"},
         fields_case{"first_of_each_counts", "timestamp:5\tfile:x\ttimestamp:9\tfile:y", 5u, "x"},
         fields_case{"malformed_time_is_no_time", "timestamp:12a\tfile:x", std::nullopt, "x"},
-        fields_case{"malformed_first_time_hides_a_later_one", "timestamp:\ttimestamp:7", std::nullopt,
-                    std::nullopt},
+        fields_case{"malformed_first_time_hides_a_later_one", "timestamp:\ttimestamp:7", std::nullopt, std::nullopt},
         fields_case{"largest_64_bit_time", "timestamp:18446744073709551615", 18446744073709551615u, std::nullopt},
         fields_case{"time_beyond_64_bits", "timestamp:18446744073709551616", std::nullopt, std::nullopt},
         fields_case{"time_with_sign", "timestamp:+5", std::nullopt, std::nullopt},

@@ -300,7 +300,8 @@ std::string file_content(const std::filesystem::path& path)
 
 TEST(cached_file, opening_a_second_file_writes_back_the_first)
 {
-    const auto folder = std::filesystem::temp_directory_path() / ("cached-file-" + std::to_string(GetCurrentProcessId()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("cached-file-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(folder);
     const auto first = folder / "first.bin", second = folder / "second.bin";
     {

@@ -69,11 +69,14 @@ TEST(memory_file, seek_origins_and_errors)
     EXPECT_EQ(f.seek(0, end), 5u);
     EXPECT_EQ(f.seek(-2, cur), 3u);
     f.seek(0);
-    struct case_t { std::int64_t offset; seek_t how; const char* text; };
-    for (const case_t& c : {case_t{-1, cur, "negative file offset"},
-                            case_t{0, seek_t(3), "unknown seek origin"},
-                            case_t{0x100000000LL, beg, "file offset too big"},
-                            case_t{INT64_MAX, end, "file offset too big"}}) {
+    struct case_t {
+        std::int64_t offset;
+        seek_t how;
+        const char* text;
+    };
+    for (const case_t& c :
+         {case_t{-1, cur, "negative file offset"}, case_t{0, seek_t(3), "unknown seek origin"},
+          case_t{0x100000000LL, beg, "file offset too big"}, case_t{INT64_MAX, end, "file offset too big"}}) {
         try {
             f.seek(c.offset, c.how);
             ADD_FAILURE() << c.text;

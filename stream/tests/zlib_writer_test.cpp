@@ -61,7 +61,9 @@ std::string inflate_all(const std::string& compressed)
 TEST(zlib_writer, nothing_written_is_a_complete_empty_stream)
 {
     target_stream target;
-    { zlib_writer writer(target); }
+    {
+        zlib_writer writer(target);
+    }
     ASSERT_GE(target.bytes.size(), 2u);
     EXPECT_EQ(static_cast<unsigned char>(target.bytes[0]), 0x78) << "zlib header of a 32 KiB window";
     EXPECT_EQ(static_cast<unsigned char>(target.bytes[1]), 0xDA) << "header flags of level 9";
@@ -148,9 +150,8 @@ TEST(zlib_writer, error_table)
     EXPECT_THROW(fenrix::throw_zlib_error(Z_MEM_ERROR), std::bad_alloc);
     EXPECT_THROW(fenrix::throw_zlib_error(Z_ERRNO), std::system_error);
     const std::pair<int, const char*> texts[] = {
-        {Z_VERSION_ERROR, "zlib version error"}, {Z_BUF_ERROR, "zlib buffer error"},
-        {Z_DATA_ERROR, "zlib data error"},       {Z_STREAM_ERROR, "zlib stream error"},
-        {-99, "zlib unknown error"},
+        {Z_VERSION_ERROR, "zlib version error"}, {Z_BUF_ERROR, "zlib buffer error"}, {Z_DATA_ERROR, "zlib data error"},
+        {Z_STREAM_ERROR, "zlib stream error"},   {-99, "zlib unknown error"},
     };
     for (auto [code, text] : texts) {
         try {

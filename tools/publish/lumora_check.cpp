@@ -111,7 +111,7 @@ std::string verify_file(const minisign::public_key& key, const std::string& path
     if (!minisign::verify(sig, key, hash.finish()))
         throw std::runtime_error("Invalid Minisign signature");
     return "\"trusted_comment\": " + json_string(comment.text) +
-           (fields.timestamp ? ", \"timestamp\": " + std::to_string(*fields.timestamp) : std::string());
+        (fields.timestamp ? ", \"timestamp\": " + std::to_string(*fields.timestamp) : std::string());
 }
 
 std::string hex(const minisign::content_digest& digest)
@@ -132,8 +132,8 @@ std::string package_lines(stream::memory_file& file)
     const char* separator = "";
     for (const descriptor_package& package : read_descriptor_packages(file)) {
         out += separator;
-        out += "{\"name\": " + json_string(package.name) + ", \"hash\": " +
-               (package.digest ? json_string(hex(*package.digest)) : std::string("null")) + "}";
+        out += "{\"name\": " + json_string(package.name) +
+            ", \"hash\": " + (package.digest ? json_string(hex(*package.digest)) : std::string("null")) + "}";
         separator = ", ";
     }
     return out + "]";
@@ -147,7 +147,7 @@ std::string describe_descriptor(const std::string& path)
     read_descriptor(file, d);
 
     std::string out = "\"number\": " + std::to_string(d.number) + ", \"text\": " + json_string(d.text) +
-                      ", \"url\": " + json_string(d.update_url) + package_lines(file);
+        ", \"url\": " + json_string(d.update_url) + package_lines(file);
     if (d.update_url.empty())
         return out + ", \"url_error\": \"update URL unavailable\"";
     try {
@@ -155,8 +155,8 @@ std::string describe_descriptor(const std::string& path)
         if (url.scheme != 1 && url.scheme != 2)
             return out + ", \"url_error\": \"not an http or https URL\"";
         return out + ", \"scheme\": " + json_string(url.scheme == 1 ? "http" : "https") +
-               ", \"host\": " + json_string(url.host) + ", \"port\": " + std::to_string(url.port) +
-               ", \"path\": " + json_string(url.path);
+            ", \"host\": " + json_string(url.host) + ", \"port\": " + std::to_string(url.port) +
+            ", \"path\": " + json_string(url.path);
     } catch (const std::exception& e) {
         return out + ", \"url_error\": " + json_string(e.what());
     }
@@ -202,8 +202,8 @@ int main(int argc, char** argv)
                 fields = verify_file(key, path);
             else
                 fields = describe_descriptor(path);
-            std::printf("{\"file\": %s, \"ok\": true%s%s}\n", json_string(path).c_str(),
-                        fields.empty() ? "" : ", ", fields.c_str());
+            std::printf("{\"file\": %s, \"ok\": true%s%s}\n", json_string(path).c_str(), fields.empty() ? "" : ", ",
+                        fields.c_str());
         } catch (const std::exception& e) {
             status = 1;
             std::printf("{\"file\": %s, \"ok\": false, \"error\": %s}\n", json_string(path).c_str(),

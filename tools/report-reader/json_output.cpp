@@ -11,9 +11,11 @@ std::size_t utf8_length(const std::string& text, std::size_t i)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                      : lead >= 0xF0 && lead < 0xF5   ? 4
-                                                                      : 0;
+    std::size_t length = lead < 0x80  ? 1
+        : lead >= 0xC2 && lead < 0xE0 ? 2
+        : lead >= 0xE0 && lead < 0xF0 ? 3
+        : lead >= 0xF0 && lead < 0xF5 ? 4
+                                      : 0;
     if (length == 0 || i + length > text.size())
         return 0;
     for (std::size_t k = 1; k < length; ++k)
@@ -69,9 +71,9 @@ std::string to_json(const report& r, const symbol_lookup& symbols)
     std::string out = std::string("{\"kind\": \"") + (r.detailed ? "bxr" : "bxo") + "\", \"exceptions\": [";
     for (std::size_t i = 0; i < r.exceptions.size(); ++i) {
         const exception_record& e = r.exceptions[i];
-        out += std::string(i ? ", " : "") + "{\"code\": " + number(e.code) + ", \"name\": " +
-               json_string(exception_code_name(e.code)) + ", \"flags\": " + number(e.flags) +
-               ", \"address\": " + number(e.address) + ", \"parameters\": [";
+        out += std::string(i ? ", " : "") + "{\"code\": " + number(e.code) +
+            ", \"name\": " + json_string(exception_code_name(e.code)) + ", \"flags\": " + number(e.flags) +
+            ", \"address\": " + number(e.address) + ", \"parameters\": [";
         for (std::size_t k = 0; k < e.parameters.size(); ++k)
             out += (k ? ", " : "") + number(e.parameters[k]);
         out += "]}";
@@ -80,7 +82,7 @@ std::string to_json(const report& r, const symbol_lookup& symbols)
     if (r.context) {
         for (std::size_t i = 0; i < r.context->registers.size(); ++i)
             out += std::string(i ? ", " : "") + "[" + json_string(r.context->registers[i].first) + ", " +
-                   number(r.context->registers[i].second) + "]";
+                number(r.context->registers[i].second) + "]";
     }
     out += "], \"trace\": [";
     for (std::size_t i = 0; i < r.trace.size(); ++i)
@@ -89,7 +91,7 @@ std::string to_json(const report& r, const symbol_lookup& symbols)
     for (std::size_t i = 0; i < r.modules.size(); ++i) {
         const module_record& m = r.modules[i];
         out += std::string(i ? ", " : "") + "{\"name\": " + json_string(to_utf8(m.name)) +
-               ", \"time_stamp\": " + number(m.time_stamp);
+            ", \"time_stamp\": " + number(m.time_stamp);
         if (m.checksum)
             out += ", \"checksum\": " + number(*m.checksum);
         out += ", \"base\": " + number(m.base) + "}";
@@ -98,7 +100,7 @@ std::string to_json(const report& r, const symbol_lookup& symbols)
     for (std::size_t i = 0; i < r.frames.size(); ++i) {
         const frame_record& f = r.frames[i];
         out += std::string(i ? ", " : "") + "{\"module\": " + std::to_string(f.module) +
-               ", \"offset\": " + number(f.offset);
+            ", \"offset\": " + number(f.offset);
         if (i < symbols.size() && !symbols[i].empty()) {
             const std::string& symbol = symbols[i];
             const std::size_t at = symbol.find(" at ");

@@ -126,7 +126,8 @@ int main(int argc, char** argv)
             files.push_back(a);
     }
     if (!filing_store.empty()) {
-        if (files.size() != 1 || json || !store.empty() || !program.empty() || (!shipped.empty() && !module_name.empty()))
+        if (files.size() != 1 || json || !store.empty() || !program.empty() ||
+            (!shipped.empty() && !module_name.empty()))
             return usage();
         try {
             std::printf("%s\n", report_reader::file_symbols(filing_store, files[0], module_name, shipped).c_str());

@@ -7,8 +7,8 @@
 namespace report_reader {
 
 struct pe_file_info {
-    std::uint32_t time_stamp = 0;  // TimeDateStamp of the file header
-    std::uint32_t image_base = 0;  // preferred load address
+    std::uint32_t time_stamp = 0;   // TimeDateStamp of the file header
+    std::uint32_t image_base = 0;   // preferred load address
     std::uint32_t entry_point = 0;  // AddressOfEntryPoint
     std::uint32_t code_size = 0;    // SizeOfCode
 };

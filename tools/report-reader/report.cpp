@@ -102,10 +102,7 @@ public:
         return out;
     }
 
-    bool tag_is(const char (&tag)[4]) const
-    {
-        return left() >= 4 && std::memcmp(data.data() + position, tag, 4) == 0;
-    }
+    bool tag_is(const char (&tag)[4]) const { return left() >= 4 && std::memcmp(data.data() + position, tag, 4) == 0; }
 
     void skip_tag() { position += 4; }
 
@@ -257,33 +254,60 @@ report parse_report(const std::string& content)
 const char* exception_code_name(std::uint32_t code)
 {
     switch (code) {
-    case 0x80000001: return "EXCEPTION_GUARD_PAGE";
-    case 0x80000002: return "EXCEPTION_DATATYPE_MISALIGNMENT";
-    case 0x80000003: return "EXCEPTION_BREAKPOINT";
-    case 0x80000004: return "EXCEPTION_SINGLE_STEP";
-    case 0xC0000005: return "EXCEPTION_ACCESS_VIOLATION";
-    case 0xC0000006: return "EXCEPTION_IN_PAGE_ERROR";
-    case 0xC0000008: return "EXCEPTION_INVALID_HANDLE";
-    case 0xC000001D: return "EXCEPTION_ILLEGAL_INSTRUCTION";
-    case 0xC0000025: return "EXCEPTION_NONCONTINUABLE_EXCEPTION";
-    case 0xC0000026: return "EXCEPTION_INVALID_DISPOSITION";
-    case 0xC000008C: return "EXCEPTION_ARRAY_BOUNDS_EXCEEDED";
-    case 0xC000008D: return "EXCEPTION_FLT_DENORMAL_OPERAND";
-    case 0xC000008E: return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
-    case 0xC000008F: return "EXCEPTION_FLT_INEXACT_RESULT";
-    case 0xC0000090: return "EXCEPTION_FLT_INVALID_OPERATION";
-    case 0xC0000091: return "EXCEPTION_FLT_OVERFLOW";
-    case 0xC0000092: return "EXCEPTION_FLT_STACK_CHECK";
-    case 0xC0000093: return "EXCEPTION_FLT_UNDERFLOW";
-    case 0xC0000094: return "EXCEPTION_INT_DIVIDE_BY_ZERO";
-    case 0xC0000095: return "EXCEPTION_INT_OVERFLOW";
-    case 0xC0000096: return "EXCEPTION_PRIV_INSTRUCTION";
-    case 0xC00000FD: return "EXCEPTION_STACK_OVERFLOW";
-    case 0xC0000374: return "STATUS_HEAP_CORRUPTION";
-    case 0xC0000409: return "STATUS_STACK_BUFFER_OVERRUN";
-    case 0xE06D7363: return "C++ exception (MSVC)";
-    case format::cxx_exception_code: return "C++ exception (GCC)";
-    default: return "";
+    case 0x80000001:
+        return "EXCEPTION_GUARD_PAGE";
+    case 0x80000002:
+        return "EXCEPTION_DATATYPE_MISALIGNMENT";
+    case 0x80000003:
+        return "EXCEPTION_BREAKPOINT";
+    case 0x80000004:
+        return "EXCEPTION_SINGLE_STEP";
+    case 0xC0000005:
+        return "EXCEPTION_ACCESS_VIOLATION";
+    case 0xC0000006:
+        return "EXCEPTION_IN_PAGE_ERROR";
+    case 0xC0000008:
+        return "EXCEPTION_INVALID_HANDLE";
+    case 0xC000001D:
+        return "EXCEPTION_ILLEGAL_INSTRUCTION";
+    case 0xC0000025:
+        return "EXCEPTION_NONCONTINUABLE_EXCEPTION";
+    case 0xC0000026:
+        return "EXCEPTION_INVALID_DISPOSITION";
+    case 0xC000008C:
+        return "EXCEPTION_ARRAY_BOUNDS_EXCEEDED";
+    case 0xC000008D:
+        return "EXCEPTION_FLT_DENORMAL_OPERAND";
+    case 0xC000008E:
+        return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
+    case 0xC000008F:
+        return "EXCEPTION_FLT_INEXACT_RESULT";
+    case 0xC0000090:
+        return "EXCEPTION_FLT_INVALID_OPERATION";
+    case 0xC0000091:
+        return "EXCEPTION_FLT_OVERFLOW";
+    case 0xC0000092:
+        return "EXCEPTION_FLT_STACK_CHECK";
+    case 0xC0000093:
+        return "EXCEPTION_FLT_UNDERFLOW";
+    case 0xC0000094:
+        return "EXCEPTION_INT_DIVIDE_BY_ZERO";
+    case 0xC0000095:
+        return "EXCEPTION_INT_OVERFLOW";
+    case 0xC0000096:
+        return "EXCEPTION_PRIV_INSTRUCTION";
+    case 0xC00000FD:
+        return "EXCEPTION_STACK_OVERFLOW";
+    case 0xC0000374:
+        return "STATUS_HEAP_CORRUPTION";
+    case 0xC0000409:
+        return "STATUS_STACK_BUFFER_OVERRUN";
+    case 0xE06D7363:
+        return "C++ exception (MSVC)";
+    case format::cxx_exception_code:
+        return "C++ exception (GCC)";
+    default:
+        return "";
     }
 }
 
@@ -334,7 +358,7 @@ std::string describe(const report& r, const symbol_lookup& symbols)
         const exception_record& e = r.exceptions[i];
         const std::string name = exception_code_name(e.code);
         out += "exception " + std::to_string(i) + ": code " + hex(e.code) + (name.empty() ? "" : " " + name) +
-               ", flags " + hex(e.flags) + ", address " + hex(e.address) + "\n";
+            ", flags " + hex(e.flags) + ", address " + hex(e.address) + "\n";
         if (!e.parameters.empty()) {
             out += "  parameters:";
             for (std::uint32_t p : e.parameters)
@@ -372,7 +396,7 @@ std::string describe(const report& r, const symbol_lookup& symbols)
         out += "\n";
         if (f.snapshot)
             out += "     stack snapshot: " + std::to_string(f.snapshot->bytes.size()) + " bytes at " +
-                   hex(f.snapshot->address) + "\n";
+                hex(f.snapshot->address) + "\n";
         else if (r.detailed)
             out += "     stack snapshot: none\n";
     }

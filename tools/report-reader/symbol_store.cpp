@@ -29,7 +29,7 @@ std::string lower_ascii(std::string text)
 bool usable_module_name(const std::string& name)
 {
     return !name.empty() && name.size() <= 255 && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
 std::string folder_of(const std::string& store, const std::string& module_name, std::uint32_t time_stamp)

@@ -36,7 +36,8 @@ std::string demangled(const std::string& name)
 }
 
 // Runs addr2line with the addresses as arguments and returns its output.
-std::string run_addr2line(const std::string& tool, const std::string& program, const std::vector<std::string>& addresses)
+std::string run_addr2line(const std::string& tool, const std::string& program,
+                          const std::vector<std::string>& addresses)
 {
     // No -C: for i686 targets addr2line drops the symbol prefix "_" from the
     // DWARF linkage name before demangling, so "_Z3fooi" comes out as the

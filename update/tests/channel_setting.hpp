@@ -27,8 +27,7 @@ public:
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, channel_key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
                                   nullptr, key.out(), nullptr),
                   ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key.get(), L"Channel", 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key.get(), L"Channel", 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
     }
     void set_text(const std::wstring& text, DWORD type = REG_SZ)
     {

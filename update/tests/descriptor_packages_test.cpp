@@ -53,14 +53,12 @@ const std::string head = "1A2B\nLumora\nhttp://h/p/\n";
 INSTANTIATE_TEST_SUITE_P(
     descriptors, packages_cases,
     ::testing::Values(
-        packages_case{"published", head + "package Lumora.x64.msi " + hash_a + "\npackage Lumora.Win32.msi " + hash_b +
-                                       "\n",
-                      "Lumora.x64.msi=" + hash_a + ";Lumora.Win32.msi=" + std::string(64, '0') +
-                          std::string(64, 'f') + ";"},
+        packages_case{
+            "published", head + "package Lumora.x64.msi " + hash_a + "\npackage Lumora.Win32.msi " + hash_b + "\n",
+            "Lumora.x64.msi=" + hash_a + ";Lumora.Win32.msi=" + std::string(64, '0') + std::string(64, 'f') + ";"},
         packages_case{"three_lines_only", head, ""},
         packages_case{"not_among_the_first_three_lines", "package a.msi " + hash_a + "\nx\nhttp://h/\n", ""},
-        packages_case{"crlf_and_blanks_trimmed", head + "  package a.msi " + hash_a + " \r\n",
-                      "a.msi=" + hash_a + ";"},
+        packages_case{"crlf_and_blanks_trimmed", head + "  package a.msi " + hash_a + " \r\n", "a.msi=" + hash_a + ";"},
         packages_case{"short_hash", head + "package a.msi abc\n", "a.msi=none;"},
         packages_case{"non_hex_hash", head + "package a.msi " + std::string(127, 'a') + "g\n", "a.msi=none;"},
         packages_case{"hash_too_long", head + "package a.msi " + hash_a + "0\n", "a.msi=none;"},
@@ -68,8 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         packages_case{"other_words_ignored", head + "# comment\npackages a " + hash_a + "\nPackage b " + hash_a + "\n",
                       ""},
         packages_case{"last_line_without_line_feed", head + "package a.msi " + hash_a, ""},
-        packages_case{"name_with_blank", head + "package my file.msi " + hash_a + "\n",
-                      "my file.msi=" + hash_a + ";"}),
+        packages_case{"name_with_blank", head + "package my file.msi " + hash_a + "\n", "my file.msi=" + hash_a + ";"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(descriptor_packages, first_line_of_a_name_counts)

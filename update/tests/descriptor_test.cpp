@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "stream/tests/test_streams.hpp"
 #include "stream/line_reader.hpp"
+#include "stream/tests/test_streams.hpp"
 
 namespace {
 
@@ -45,19 +45,27 @@ const std::string url = "http://packages.example/Lumora/";
 
 INSTANTIATE_TEST_SUITE_P(
     table, descriptor_cases,
-    ::testing::Values(
-        descriptor_case{"lf", "1A2B\nRelease\n" + url + "\n", 6699, "Release", url},
-        descriptor_case{"crlf", "1A2B\r\nRelease\r\n" + url + "\r\n", 6699, "Release", url},
-        descriptor_case{"byte_order_mark", "\xEF\xBB\xBF" "1a2b\nRelease\n" + url + "\n", 6699, "Release", url},
-        descriptor_case{"bom_after_blanks_trimmed", "  \xEF\xBB\xBF" "0x1A2B\nx\n" + url + "\n", 6699, "x", url},
-        descriptor_case{"no_final_line_feed", "1\nRelease\n" + url, 1, "Release", ""},
-        descriptor_case{"blank_second_line_counts", "1\n\n" + url + "\n", 1, "", url},
-        descriptor_case{"lines_trimmed", " \t7 \v\f\nSome text\t\n  " + url + "  \r\n", 7, "Some text", url},
-        descriptor_case{"later_lines_ignored", "2\nt\n" + url + "\nhttp://other/\nmore\n", 2, "t", url},
-        descriptor_case{"inner_carriage_return_kept", "3\na\rb\n" + url + "\n", 3, "a\rb", url},
-        descriptor_case{"double_carriage_return_trimmed", "3\r\r\nt\n" + url + "\n", 3, "t", url},
-        descriptor_case{"empty_file", "", 0, "", ""},
-        descriptor_case{"only_partial_line", "12", 0, "", ""}),
+    ::testing::Values(descriptor_case{"lf", "1A2B\nRelease\n" + url + "\n", 6699, "Release", url},
+                      descriptor_case{"crlf", "1A2B\r\nRelease\r\n" + url + "\r\n", 6699, "Release", url},
+                      descriptor_case{"byte_order_mark",
+                                      "\xEF\xBB\xBF"
+                                      "1a2b\nRelease\n" +
+                                          url + "\n",
+                                      6699, "Release", url},
+                      descriptor_case{"bom_after_blanks_trimmed",
+                                      "  \xEF\xBB\xBF"
+                                      "0x1A2B\nx\n" +
+                                          url + "\n",
+                                      6699, "x", url},
+                      descriptor_case{"no_final_line_feed", "1\nRelease\n" + url, 1, "Release", ""},
+                      descriptor_case{"blank_second_line_counts", "1\n\n" + url + "\n", 1, "", url},
+                      descriptor_case{"lines_trimmed", " \t7 \v\f\nSome text\t\n  " + url + "  \r\n", 7, "Some text",
+                                      url},
+                      descriptor_case{"later_lines_ignored", "2\nt\n" + url + "\nhttp://other/\nmore\n", 2, "t", url},
+                      descriptor_case{"inner_carriage_return_kept", "3\na\rb\n" + url + "\n", 3, "a\rb", url},
+                      descriptor_case{"double_carriage_return_trimmed", "3\r\r\nt\n" + url + "\n", 3, "t", url},
+                      descriptor_case{"empty_file", "", 0, "", ""},
+                      descriptor_case{"only_partial_line", "12", 0, "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(descriptor, missing_lines_keep_existing_values)
@@ -105,7 +113,10 @@ TEST(read_line, last_line_without_line_feed_is_not_usable)
 TEST(trim_line, removes_only_line_space)
 {
     EXPECT_EQ(fenrix::trim_line(" \t\n\v\f\rx y\r\n\t "), "x y");
-    EXPECT_EQ(fenrix::trim_line("\x1f" "x\xA0"), "\x1f" "x\xA0");
+    EXPECT_EQ(fenrix::trim_line("\x1f"
+                                "x\xA0"),
+              "\x1f"
+              "x\xA0");
 }
 
 }  // namespace

@@ -57,21 +57,20 @@ const char* const replayed = "Minisign signature is older than one already accep
 
 INSTANTIATE_TEST_SUITE_P(
     fields, rule_cases,
-    ::testing::Values(
-        rule_case{"first_fetch", {1800, "win10-stable.txt"}, 0, std::nullopt, ""},
-        rule_case{"newer_than_accepted", {1800, "win10-stable.txt"}, 0, 1700u, ""},
-        rule_case{"same_as_accepted", {1800, "win10-stable.txt"}, 0, 1800u, ""},
-        rule_case{"older_than_accepted", {1799, "win10-stable.txt"}, 0, 1800u, replayed},
-        rule_case{"at_the_floor", {1800, "win10-stable.txt"}, 1800, std::nullopt, ""},
-        rule_case{"below_the_floor", {1799, "win10-stable.txt"}, 1800, std::nullopt, below_floor},
-        rule_case{"below_floor_and_accepted", {1000, "win10-stable.txt"}, 1800, 1900u, below_floor},
-        rule_case{"another_file", {1800, "win10-beta.txt"}, 0, std::nullopt, another_file},
-        rule_case{"file_name_case_matters", {1800, "WIN10-stable.txt"}, 0, std::nullopt, another_file},
-        rule_case{"another_file_comes_first", {1, "win10-beta.txt"}, 1800, 1900u, another_file},
-        rule_case{"no_fields", {std::nullopt, std::nullopt}, 0, std::nullopt, ""},
-        rule_case{"no_fields_with_a_floor", {std::nullopt, std::nullopt}, 1800, std::nullopt, ""},
-        rule_case{"no_time_after_one_was_accepted", {std::nullopt, "win10-stable.txt"}, 0, 1u, replayed},
-        rule_case{"time_without_file", {1800, std::nullopt}, 0, 1800u, ""}),
+    ::testing::Values(rule_case{"first_fetch", {1800, "win10-stable.txt"}, 0, std::nullopt, ""},
+                      rule_case{"newer_than_accepted", {1800, "win10-stable.txt"}, 0, 1700u, ""},
+                      rule_case{"same_as_accepted", {1800, "win10-stable.txt"}, 0, 1800u, ""},
+                      rule_case{"older_than_accepted", {1799, "win10-stable.txt"}, 0, 1800u, replayed},
+                      rule_case{"at_the_floor", {1800, "win10-stable.txt"}, 1800, std::nullopt, ""},
+                      rule_case{"below_the_floor", {1799, "win10-stable.txt"}, 1800, std::nullopt, below_floor},
+                      rule_case{"below_floor_and_accepted", {1000, "win10-stable.txt"}, 1800, 1900u, below_floor},
+                      rule_case{"another_file", {1800, "win10-beta.txt"}, 0, std::nullopt, another_file},
+                      rule_case{"file_name_case_matters", {1800, "WIN10-stable.txt"}, 0, std::nullopt, another_file},
+                      rule_case{"another_file_comes_first", {1, "win10-beta.txt"}, 1800, 1900u, another_file},
+                      rule_case{"no_fields", {std::nullopt, std::nullopt}, 0, std::nullopt, ""},
+                      rule_case{"no_fields_with_a_floor", {std::nullopt, std::nullopt}, 1800, std::nullopt, ""},
+                      rule_case{"no_time_after_one_was_accepted", {std::nullopt, "win10-stable.txt"}, 0, 1u, replayed},
+                      rule_case{"time_without_file", {1800, std::nullopt}, 0, 1800u, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

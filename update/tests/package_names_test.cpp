@@ -19,13 +19,13 @@ TEST_P(package_url_path_test, appends_the_package_name_to_the_folder)
     EXPECT_EQ(fenrix::package_url_path(c.folder_path, c.architecture, c.language_code), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(folders, package_url_path_test, ::testing::Values(
-    url_case{"/Lumora", ".x64", "", "/Lumora/Lumora.x64.msi"},
-    url_case{"/Lumora/", ".x64", "", "/Lumora/Lumora.x64.msi"},
-    url_case{"", ".Win32", "", "/Lumora.Win32.msi"},
-    url_case{"/a/b//", ".ARM64", ".en", "/a/b//Lumora.ARM64.en.msi"},
-    // Query and fragment belong to the path text and are kept in front.
-    url_case{"/dir?x=1", ".x64", "", "/dir?x=1/Lumora.x64.msi"}));
+INSTANTIATE_TEST_SUITE_P(folders, package_url_path_test,
+                         ::testing::Values(url_case{"/Lumora", ".x64", "", "/Lumora/Lumora.x64.msi"},
+                                           url_case{"/Lumora/", ".x64", "", "/Lumora/Lumora.x64.msi"},
+                                           url_case{"", ".Win32", "", "/Lumora.Win32.msi"},
+                                           url_case{"/a/b//", ".ARM64", ".en", "/a/b//Lumora.ARM64.en.msi"},
+                                           // Query and fragment belong to the path text and are kept in front.
+                                           url_case{"/dir?x=1", ".x64", "", "/dir?x=1/Lumora.x64.msi"}));
 
 TEST(package_stem, joins_product_architecture_and_language)
 {

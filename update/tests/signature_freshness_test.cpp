@@ -72,8 +72,8 @@ std::string download(const std::string& path, stream::basic_file& output, signat
     static const char* const accept[] = {"application/octet-stream", nullptr};
     try {
         download_signed<unsigned int>(connection, url, hopline::header_map(), accept, nullptr, nullptr,
-                                      minisign::trusted_keys, minisign::trusted_key_count, output, nullptr,
-                                      UINT64_MAX, &freshness);
+                                      minisign::trusted_keys, minisign::trusted_key_count, output, nullptr, UINT64_MAX,
+                                      &freshness);
         return "";
     } catch (const std::exception& e) {
         return exception_message(e);
@@ -88,8 +88,8 @@ struct freshness_case {
     std::optional<std::uint64_t> recorded_before;
     std::uint64_t floor;
     listing listed;
-    bool local_copy;  // the output already holds the served file
-    const char* error;  // empty: accepted
+    bool local_copy;               // the output already holds the served file
+    const char* error;             // empty: accepted
     std::uint64_t recorded_after;  // 0: nothing
     bool content_requested;
 };
@@ -129,35 +129,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         freshness_case{"current", "/fresh/new.bin", std::nullopt, 0, listing::none, false, "", 1800000000, true},
         freshness_case{"same_time_again", "/fresh/new.bin", 1800000000u, 0, listing::none, false, "", 0, true},
-        freshness_case{"newer_than_recorded", "/fresh/new.bin", 1700000000u, 0, listing::none, false, "",
-                       1800000000, true},
+        freshness_case{"newer_than_recorded", "/fresh/new.bin", 1700000000u, 0, listing::none, false, "", 1800000000,
+                       true},
         freshness_case{"replayed_older", "/fresh/new.bin", 1900000000u, 0, listing::none, false, replayed, 0, false},
-        freshness_case{"floor_newer_than_signature", "/fresh/new.bin", std::nullopt, 1800000001, listing::none,
-                       false, below_floor, 0, false},
+        freshness_case{"floor_newer_than_signature", "/fresh/new.bin", std::nullopt, 1800000001, listing::none, false,
+                       below_floor, 0, false},
         freshness_case{"floor_at_signature", "/fresh/new.bin", std::nullopt, 1800000000, listing::none, false, "",
                        1800000000, true},
         freshness_case{"signature_of_another_file", "/fresh/swapped.bin", std::nullopt, 0, listing::none, false,
                        another_file, 0, false},
         freshness_case{"altered_trusted_comment", "/dl/altered-trusted.bin", std::nullopt, 0, listing::none, false,
                        invalid, 0, false},
-        freshness_case{"no_global_signature", "/fresh/no-global.bin", std::nullopt, 0, listing::none, false, invalid,
-                       0, false},
-        freshness_case{"no_trusted_comment", "/fresh/no-comment.bin", std::nullopt, 0, listing::none, false,
-                       invalid, 0, false},
+        freshness_case{"no_global_signature", "/fresh/no-global.bin", std::nullopt, 0, listing::none, false, invalid, 0,
+                       false},
+        freshness_case{"no_trusted_comment", "/fresh/no-comment.bin", std::nullopt, 0, listing::none, false, invalid, 0,
+                       false},
         freshness_case{"legacy_refused_first", "/dl/legacy.bin", std::nullopt, 0, listing::none, false,
                        "Unsupported Minisign signature", 0, false},
-        freshness_case{"crlf_signature_file", "/fresh/crlf.bin", std::nullopt, 0, listing::none, false, "",
-                       1800000000, true},
+        freshness_case{"crlf_signature_file", "/fresh/crlf.bin", std::nullopt, 0, listing::none, false, "", 1800000000,
+                       true},
         freshness_case{"no_final_line_feed", "/fresh/no-final-lf.bin", std::nullopt, 0, listing::none, false, "",
                        1800000000, true},
-        freshness_case{"content_fails_nothing_recorded", "/fresh/flipped.bin", std::nullopt, 0, listing::none,
-                       false, invalid, 0, true},
-        freshness_case{"custom_comment_without_fields", "/fresh/custom.bin", std::nullopt, 0, listing::none, false,
-                       "", 0, true},
-        freshness_case{"custom_comment_after_a_record", "/fresh/custom.bin", 5u, 0, listing::none, false, replayed,
-                       0, false},
-        freshness_case{"file_field_only", "/fresh/bare-file.bin", std::nullopt, 0, listing::none, false, "", 0,
-                       true},
+        freshness_case{"content_fails_nothing_recorded", "/fresh/flipped.bin", std::nullopt, 0, listing::none, false,
+                       invalid, 0, true},
+        freshness_case{"custom_comment_without_fields", "/fresh/custom.bin", std::nullopt, 0, listing::none, false, "",
+                       0, true},
+        freshness_case{"custom_comment_after_a_record", "/fresh/custom.bin", 5u, 0, listing::none, false, replayed, 0,
+                       false},
+        freshness_case{"file_field_only", "/fresh/bare-file.bin", std::nullopt, 0, listing::none, false, "", 0, true},
         freshness_case{"escaped_file_name", "/fresh/with%20space.bin", std::nullopt, 0, listing::none, false, "",
                        signed_today, true},
         freshness_case{"listed_with_its_hash", "/fresh/new.bin", std::nullopt, 0, listing::own_hash, false, "",
@@ -199,14 +198,13 @@ TEST_P(client_freshness, descriptor_verdict)
     expect_record(descriptor_path(wembra::wide_to_utf8(c.channel)), c.recorded ? signed_today : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    channels, client_freshness,
-    ::testing::Values(client_case{"published", L"stable", "", true},
-                      client_case{"another_channels_descriptor", L"swap", another_file, false},
-                      client_case{"altered_trusted_comment", L"altered", invalid, false},
-                      client_case{"signed_before_the_floor", L"ancient", below_floor, false},
-                      client_case{"custom_comments_without_fields", L"custom", "", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(channels, client_freshness,
+                         ::testing::Values(client_case{"published", L"stable", "", true},
+                                           client_case{"another_channels_descriptor", L"swap", another_file, false},
+                                           client_case{"altered_trusted_comment", L"altered", invalid, false},
+                                           client_case{"signed_before_the_floor", L"ancient", below_floor, false},
+                                           client_case{"custom_comments_without_fields", L"custom", "", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The package lines of the descriptor bind the package: the published one
 // passes, another validly signed file under its name does not.
@@ -227,8 +225,7 @@ TEST(client_freshness_packages, package_bound_to_descriptor)
         std::optional<signature_freshness> freshness = freshness_for(package_path, client.descriptor_packages);
         ASSERT_TRUE(freshness.has_value());
         stream::memory_file output;
-        EXPECT_EQ(download(package_path, output, *freshness),
-                  std::string(channel) == "mixed" ? not_listed_hash : "");
+        EXPECT_EQ(download(package_path, output, *freshness), std::string(channel) == "mixed" ? not_listed_hash : "");
         expect_record(package_path, std::string(channel) == "mixed" ? 0 : signed_today);
     }
 }

@@ -67,8 +67,8 @@ protected:
         const hopline::url url(1, port, "127.0.0.1", "", "", path.c_str());
         static const char* const accept[] = {"application/octet-stream", nullptr};
         try {
-            download_signed<T>(connection, url, hopline::header_map(), accept, nullptr, nullptr,
-                               minisign::trusted_keys, minisign::trusted_key_count, output, progress, limit);
+            download_signed<T>(connection, url, hopline::header_map(), accept, nullptr, nullptr, minisign::trusted_keys,
+                               minisign::trusted_key_count, output, progress, limit);
             return "";
         } catch (const std::exception& e) {
             return exception_message(e);
@@ -109,8 +109,7 @@ TEST_P(download_cases, outcome_and_requests)
 INSTANTIATE_TEST_SUITE_P(
     server, download_cases,
     ::testing::Values(
-        download_case{"prehashed", "/dl/good.bin", "", true},
-        download_case{"crlf_signature", "/dl/crlf.bin", "", true},
+        download_case{"prehashed", "/dl/good.bin", "", true}, download_case{"crlf_signature", "/dl/crlf.bin", "", true},
         download_case{"extra_characters_in_base64_line", "/dl/noisy.bin", "", true},
         download_case{"altered_trusted_comment", "/dl/altered-trusted.bin", "", true},
         download_case{"empty_content", "/dl/empty.bin", "", false},
@@ -130,9 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(signed_download, oversized_descriptor_is_refused)
 {
     stream::memory_file output;
-    EXPECT_EQ(download("/dl/huge-descriptor.txt", output, static_cast<progress<unsigned int>*>(nullptr),
-                       max_descriptor_size),
-              "Failed to load content: Content is larger than 1048576 bytes");
+    EXPECT_EQ(
+        download("/dl/huge-descriptor.txt", output, static_cast<progress<unsigned int>*>(nullptr), max_descriptor_size),
+        "Failed to load content: Content is larger than 1048576 bytes");
     // Nothing is set aside on the server's announced length any more: the
     // body is held until it passes the bound, in the memory file's growth
     // steps (a quarter above what is held, in 64 KiB units).
@@ -205,8 +204,7 @@ TEST_F(leftover_file, half_written_file_is_downloaded_from_the_start)
     const std::uint64_t position = log_position();
 
     EXPECT_EQ(download("/dl/good.bin", file), "");
-    EXPECT_THAT(requests_since(position),
-                ElementsAre("GET /dl/good.bin.minisig 200", "GET /dl/good.bin 200"));
+    EXPECT_THAT(requests_since(position), ElementsAre("GET /dl/good.bin.minisig 200", "GET /dl/good.bin 200"));
     EXPECT_EQ(on_disk(), good);
 }
 
@@ -253,10 +251,12 @@ TEST_P(failed_download, leaves_the_file_empty_once_the_download_began)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(server, failed_download, ::testing::Values(
-    failure_case{"content_404", "/dl/nocontent.bin", "Failed to load content: 404", false},
-    failure_case{"content_that_does_not_verify", "/dl/flipped.bin", "Invalid Minisign signature", false},
-    failure_case{"signature_404", "/dl/nosig.bin", "Failed to load Minisign signature: 404", true}),
+INSTANTIATE_TEST_SUITE_P(
+    server, failed_download,
+    ::testing::Values(failure_case{"content_404", "/dl/nocontent.bin", "Failed to load content: 404", false},
+                      failure_case{"content_that_does_not_verify", "/dl/flipped.bin", "Invalid Minisign signature",
+                                   false},
+                      failure_case{"signature_404", "/dl/nosig.bin", "Failed to load Minisign signature: 404", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(signed_download, cancel_during_the_transfer_leaves_the_stream_empty)
@@ -336,8 +336,8 @@ TEST_F(signed_download, existing_content_check_reports_100_to_1000)
     ASSERT_EQ(download("/dl/big.bin", output, &progress), "");
     EXPECT_THAT(matching(requests_since(position), "/dl/big.bin "), IsEmpty());
     // After the signature's 0 to 100, one report per 8192-byte block read.
-    const auto in_content = std::count_if(progress.values.begin(), progress.values.end(),
-                                          [](unsigned int v) { return v > 100; });
+    const auto in_content =
+        std::count_if(progress.values.begin(), progress.values.end(), [](unsigned int v) { return v > 100; });
     EXPECT_GE(in_content, 1048576 / 8192);
     ASSERT_FALSE(progress.values.empty());
     EXPECT_EQ(progress.values.back(), 1000u);
@@ -367,8 +367,7 @@ TEST_F(signed_download, cancellation_is_not_wrapped)
     const hopline::url url(1, port, "127.0.0.1", "", "", "/dl/good.bin");
     static const char* const accept[] = {"application/octet-stream", nullptr};
     EXPECT_THROW(download_signed<unsigned int>(connection, url, hopline::header_map(), accept, nullptr, nullptr,
-                                               minisign::trusted_keys, minisign::trusted_key_count, output,
-                                               &progress),
+                                               minisign::trusted_keys, minisign::trusted_key_count, output, &progress),
                  user_cancelled);
 }
 

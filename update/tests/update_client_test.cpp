@@ -56,14 +56,14 @@ TEST_P(channel_cases, descriptor_of_the_channel)
     EXPECT_EQ(client.descriptor_text, "channel " + c.expected);
     EXPECT_EQ(client.update_url, package_folder_url(c.expected));
     EXPECT_EQ(client.architecture, ".Win32");
-    EXPECT_THAT(requests_since(position), ElementsAre("GET " + descriptor_path(c.expected) + ".minisig 200",
-                                                      "GET " + descriptor_path(c.expected) + " 200"));
+    EXPECT_THAT(requests_since(position),
+                ElementsAre("GET " + descriptor_path(c.expected) + ".minisig 200",
+                            "GET " + descriptor_path(c.expected) + " 200"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     registry, channel_cases,
-    ::testing::Values(channel_case{"missing_key", 0, L"", "stable"},
-                      channel_case{"beta", REG_SZ, L"beta", "beta"},
+    ::testing::Values(channel_case{"missing_key", 0, L"", "stable"}, channel_case{"beta", REG_SZ, L"beta", "beta"},
                       channel_case{"empty_value", REG_SZ, L"", "stable"},
                       channel_case{"dword", REG_DWORD, L"", "stable"},
                       channel_case{"backslash", REG_SZ, L"..\\beta", "stable"},
@@ -147,9 +147,9 @@ std::string run_probe(const wchar_t* wine_version)
 {
     const std::wstring app_key = L"Software\\Wine\\AppDefaults\\update_probe.exe";
     wembra::reg_key key;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, app_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
-                              nullptr),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegCreateKeyExW(HKEY_CURRENT_USER, app_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(), nullptr),
+        ERROR_SUCCESS);
     RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(wine_version),
                    DWORD((wcslen(wine_version) + 1) * sizeof(wchar_t)));
 
@@ -170,8 +170,7 @@ std::string run_probe(const wchar_t* wine_version)
     startup.hStdError = write_end;
     PROCESS_INFORMATION info{};
     std::wstring command = L"\"" + probe + L"\"";
-    if (!CreateProcessW(probe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &info)) {
+    if (!CreateProcessW(probe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
         ADD_FAILURE() << "cannot start update_probe.exe: " << GetLastError();
         return {};
     }

@@ -20,7 +20,10 @@ TEST(win_runtime_error, known_code_has_system_text_without_trailing_break)
 
 TEST(win_runtime_error, unknown_codes_fall_back_to_the_number)
 {
-    struct { DWORD code; const char* text; } cases[] = {
+    struct {
+        DWORD code;
+        const char* text;
+    } cases[] = {
         {0xFFFF, "Error 65535"},
         {0x10000, "Error 0x10000"},
         {0xABCDE, "Error 0xABCDE"},

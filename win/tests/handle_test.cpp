@@ -20,7 +20,9 @@ TEST(handle, closes_on_destruction)
 {
     HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(is_open(raw));
-    { kernel_handle owner(raw); }
+    {
+        kernel_handle owner(raw);
+    }
     EXPECT_FALSE(is_open(raw));
 }
 
@@ -50,11 +52,11 @@ TEST(handle, moves_ownership)
 TEST(handle, find_file_treats_invalid_handle_value_as_empty)
 {
     WIN32_FIND_DATAW data;
-    wembra::find_file none(FindFirstFileExW(L"C:\\no-such-dir\\*", FindExInfoStandard, &data,
-                                            FindExSearchNameMatch, nullptr, 0));
+    wembra::find_file none(
+        FindFirstFileExW(L"C:\\no-such-dir\\*", FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0));
     EXPECT_FALSE(none);
-    wembra::find_file some(FindFirstFileExW(L"C:\\windows\\*", FindExInfoStandard, &data,
-                                            FindExSearchNameMatch, nullptr, 0));
+    wembra::find_file some(
+        FindFirstFileExW(L"C:\\windows\\*", FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0));
     EXPECT_TRUE(some);
 }
 

@@ -131,8 +131,8 @@ TEST(format_message, system_table_and_failure)
               0u);
     EXPECT_NE(out, L"unchanged");
     std::wstring untouched = L"unchanged";
-    EXPECT_EQ(wembra::format_message(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 0xABCDE,
-                                     0, untouched),
+    EXPECT_EQ(wembra::format_message(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 0xABCDE, 0,
+                                     untouched),
               0u);
     EXPECT_EQ(untouched, L"unchanged");
 }
@@ -194,12 +194,13 @@ TEST_P(secret_value, every_copy_released_inside_the_read_is_wiped)
     EXPECT_EQ(wiped.size(), 1u) << "the result itself";
 }
 
-INSTANTIATE_TEST_SUITE_P(values, secret_value, ::testing::Values(
-    // 20 characters read at once; the expansion outgrows its first block.
-    secret_case{"short_raw_growing_expansion", L"%LUMORA_SECRET_PART%", 1},
-    // Beyond the first read's 512 characters: the raw copy, then the growth.
-    secret_case{"long_raw_growing_expansion",
-                L"%LUMORA_SECRET_PART%%LUMORA_SECRET_PART%" + std::wstring(600, L'p'), 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(values, secret_value,
+                         ::testing::Values(
+                             // 20 characters read at once; the expansion outgrows its first block.
+                             secret_case{"short_raw_growing_expansion", L"%LUMORA_SECRET_PART%", 1},
+                             // Beyond the first read's 512 characters: the raw copy, then the growth.
+                             secret_case{"long_raw_growing_expansion",
+                                         L"%LUMORA_SECRET_PART%%LUMORA_SECRET_PART%" + std::wstring(600, L'p'), 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

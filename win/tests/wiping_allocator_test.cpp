@@ -41,7 +41,9 @@ TEST_F(wiping_allocator, wipes_on_growth_and_release)
 
 TEST_F(wiping_allocator, wide_strings_too)
 {
-    { wembra::wiping_wstring secret(100, L'p'); }
+    {
+        wembra::wiping_wstring secret(100, L'p');
+    }
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_TRUE(seen[0]);
 }

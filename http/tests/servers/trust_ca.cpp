@@ -3,6 +3,7 @@
 // WinHTTP trusts servers whose chain ends in the test CA.
 // Usage: trust_ca.exe <certificate.pem as a Windows path>
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <cstdio>

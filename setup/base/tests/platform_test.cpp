@@ -23,16 +23,17 @@ TEST_P(version_names, named_by_first_matching_rule)
     EXPECT_EQ(std::string(name ? name : ""), c.name) << c.major << "." << c.minor << "." << c.build;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    table, version_names,
-    ::testing::Values(version_case{11, 0, 0, "win11"}, version_case{10, 0, 22000, "win11"},
-                      version_case{10, 0, 21999, "win10"}, version_case{10, 0, 0xF0000000u | 22631, "win11"},
-                      version_case{10, 0, 0xF0000000u | 19045, "win10"}, version_case{10, 0, 0x10000u | 100, "win10"},
-                      version_case{7, 0, 0, "win10"}, version_case{6, 3, 9600, "win8_1"},
-                      version_case{6, 4, 0, "win8_1"}, version_case{6, 2, 9200, "win8"},
-                      version_case{6, 1, 7601, "win7sp1"}, version_case{6, 1, 7600, "win7"},
-                      version_case{6, 1, 0xC0000000u | 7601, "win7sp1"}, version_case{6, 0, 6002, ""},
-                      version_case{5, 1, 2600, ""}));
+INSTANTIATE_TEST_SUITE_P(table, version_names,
+                         ::testing::Values(version_case{11, 0, 0, "win11"}, version_case{10, 0, 22000, "win11"},
+                                           version_case{10, 0, 21999, "win10"},
+                                           version_case{10, 0, 0xF0000000u | 22631, "win11"},
+                                           version_case{10, 0, 0xF0000000u | 19045, "win10"},
+                                           version_case{10, 0, 0x10000u | 100, "win10"}, version_case{7, 0, 0, "win10"},
+                                           version_case{6, 3, 9600, "win8_1"}, version_case{6, 4, 0, "win8_1"},
+                                           version_case{6, 2, 9200, "win8"}, version_case{6, 1, 7601, "win7sp1"},
+                                           version_case{6, 1, 7600, "win7"},
+                                           version_case{6, 1, 0xC0000000u | 7601, "win7sp1"},
+                                           version_case{6, 0, 6002, ""}, version_case{5, 1, 2600, ""}));
 
 TEST(architecture, suffix_per_machine)
 {

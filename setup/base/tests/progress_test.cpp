@@ -19,7 +19,8 @@ struct recorder : fenrix::progress<T> {
 };
 
 template <class T>
-class GlobalProgress : public ::testing::Test {};
+class GlobalProgress : public ::testing::Test {
+};
 using units = ::testing::Types<unsigned int, unsigned long long>;
 TYPED_TEST_SUITE(GlobalProgress, units);
 

@@ -57,10 +57,7 @@ public:
             u32(0x1234);
         return u32(base);
     }
-    builder& frame(std::uint32_t offset)
-    {
-        return tag("FUN1").u32(offset);
-    }
+    builder& frame(std::uint32_t offset) { return tag("FUN1").u32(offset); }
     std::string data;
 };
 
@@ -174,8 +171,8 @@ TEST(ReportReader, RejectsMalformedContent)
         {"bxr count beyond data", builder().tag("BXR1").u16(0x14C).u32(1000).exception(1, 2, 0).data},
         {"truncated context", builder().tag("BXR1").u16(0x14C).u32(1).exception(1, 2, 0).u32(0x1003F).data},
         {"frame before module", bxo_header().exception(1, 2).frame(5).data},
-        {"module repeated", bxo_header().exception(1, 2).module(u"a", 1, false).frame(1).module(u"a", 1, false)
-                                .frame(2).data},
+        {"module repeated",
+         bxo_header().exception(1, 2).module(u"a", 1, false).frame(1).module(u"a", 1, false).frame(2).data},
         {"two modules in a row", bxo_header().exception(1, 2).module(u"a", 1, false).module(u"b", 2, false).data},
         {"module without frame at the end", bxo_header().exception(1, 2).module(u"a", 1, false).data},
         {"unknown tag", bxo_header().exception(1, 2).tag("XYZ1").data},
@@ -233,7 +230,11 @@ TEST(ReportReader, JsonStringsAreValidWhateverTheBytes)
         {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
         {"control characters", std::string("a\n\x01\0b", 5), "\"a\\u000a\\u0001\\u0000b\""},
         {"UTF-8 kept", "\xC4\x8D \xF0\x9F\x98\x80", "\"\xC4\x8D \xF0\x9F\x98\x80\""},
-        {"stray continuation byte", "a\x80" "b", "\"a\\ufffd" "b\""},
+        {"stray continuation byte",
+         "a\x80"
+         "b",
+         "\"a\\ufffd"
+         "b\""},
         {"overlong slash", "\xC0\xAF", "\"\\ufffd\\ufffd\""},
         {"encoded surrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
         {"beyond U+10FFFF", "\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},

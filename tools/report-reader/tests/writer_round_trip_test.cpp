@@ -323,8 +323,12 @@ TEST(trace_log, converts_from_code_pages_and_stops_at_zero_or_length)
 {
     crash_reporter& r = reporter();
     r.trace_log.clear();
-    add_trace("\xC4\x8D" "ebula", 100, CP_UTF8);
-    add_trace("\x9A" "ola\0skrito", 100, 1250);
+    add_trace("\xC4\x8D"
+              "ebula",
+              100, CP_UTF8);
+    add_trace("\x9A"
+              "ola\0skrito",
+              100, 1250);
     add_trace(L"dolga vrstica", 5);
     add_trace("", 0, 1250);
     ASSERT_EQ(r.trace_log.size(), 4u);
