@@ -51,6 +51,8 @@ rm -f "$run/status" "$run/output.log" "$run/console.log"
 
 started=$(date +%s.%N)
 # The host's clock bounds the guest too: its boot, the job, and its power-off.
+# SMAP is off: qemu 7.2 faults on the iret of 32-bit user code with it, and
+# the guest kernel then kills every 32-bit Wine process.
 timeout -k 10 $((limit + 300)) nice -n 5 qemu-system-x86_64 \
   -accel tcg,thread=multi -cpu max,smap=off -smp "$smp" -m "$memory" \
   -nodefaults -no-user-config -display none -no-reboot \
@@ -60,10 +62,14 @@ timeout -k 10 $((limit + 300)) nice -n 5 qemu-system-x86_64 \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$checkout,mount_tag=checkout,security_model=none,multidevs=remap" &
 qemu=$!
+# Interrupted, this script takes the guest with it.
+trap 'kill $qemu 2>/dev/null || true' EXIT
+trap 'exit 130' INT TERM
 tail -n +1 -f --pid=$qemu "$run/output.log" &
 follower=$!
 qemu_status=0
 wait $qemu || qemu_status=$?
+trap - EXIT
 wait $follower 2>/dev/null || true
 elapsed=$(echo "$(date +%s.%N) - $started" | bc 2>/dev/null || echo "?")
 
