@@ -22,6 +22,7 @@ packages=(
   nginx-light minisign msitools wixl openssl python3 ca-certificates
   libsodium-dev zlib1g-dev libclang-rt-14-dev binutils file iproute2
   postgresql python3-psycopg2 chromium
+  qemu-system-x86 busybox-static
 )
 
 have_all_packages() {

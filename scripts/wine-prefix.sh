@@ -22,6 +22,9 @@ unset DISPLAY
 
 ready=$prefix/.lumora-ready
 made=
+# Wine's start-up bounds, scaled where everything runs slower (the emulated
+# guest of scripts/vm32 sets LUMORA_WINE_TIME_FACTOR).
+factor=${LUMORA_WINE_TIME_FACTOR:-1}
 if [ -f "$ready" ]; then
   # A prefix made before the architecture was recorded is a 32-bit one.
   made=$(cat "$ready"); made=${made:-win32}
@@ -32,7 +35,7 @@ if [ "$made" != "$arch" ]; then
   mkdir -p "$(dirname "$prefix")"
   log=$(dirname "$prefix")/wineboot-$(basename "$prefix").log
   started=$(date +%s)
-  if ! timeout 240 "$wine" wineboot.exe -i >"$log" 2>&1 || ! timeout 60 wineserver -w; then
+  if ! timeout $((240 * factor)) "$wine" wineboot.exe -i >"$log" 2>&1 || ! timeout $((60 * factor)) wineserver -w; then
     echo "wineboot failed for $prefix:"; tail -n 20 "$log"; exit 1
   fi
   # Without a working 32-bit Wine (wine32), or on a kernel that runs no
@@ -61,5 +64,5 @@ trap 'rm -f "$settings"' EXIT
   done
   printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n'
 } > "$settings"
-timeout 60 "$wine" regedit.exe /S "$("$wine" winepath.exe -w "$settings" 2>/dev/null)"
-timeout 60 wineserver -w
+timeout $((60 * factor)) "$wine" regedit.exe /S "$("$wine" winepath.exe -w "$settings" 2>/dev/null)"
+timeout $((60 * factor)) wineserver -w
