@@ -23,6 +23,7 @@
 #include "signature/trusted_comment.hpp"
 #include "signature/trusted_comment_fields.hpp"
 #include "stream/memory_file.hpp"
+#include "tools/report-reader/json_output.hpp"
 #include "update/descriptor.hpp"
 #include "update/descriptor_packages.hpp"
 #include "update/freshness_rules.hpp"
@@ -30,6 +31,8 @@
 namespace {
 
 using namespace fenrix;
+// Texts from the tree may hold any bytes: the JSON stays valid UTF-8.
+using report_reader::json_string;
 
 struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -56,24 +59,6 @@ void load(const std::string& path, std::size_t limit, stream::memory_file& out)
         out.write(buffer, n);
     }
     out.seek(0);
-}
-
-std::string json_string(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
 }
 
 minisign::public_key read_key(const std::string& path)
