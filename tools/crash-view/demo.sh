@@ -46,7 +46,9 @@ host=$build/crashreport/crash_host.exe
   --store "$store" --index --reader "$reader" --ask-detailed --admin-port "$admin_port" >"$work/server.out" 2>&1 &
 server=$!
 "$root/scripts/xvfb.sh" start "$work/xvfb"
-trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; "$root/scripts/xvfb.sh" stop "$work/xvfb"' EXIT
+# The server ends by the signal, so its status is not ours: the demo's own
+# exit status must survive the clean-up (set -e applies in the trap too).
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true; "$root/scripts/xvfb.sh" stop "$work/xvfb"' EXIT
 for _ in $(seq 1 100); do
   grep -q '^port ' "$work/server.out" && break
   kill -0 $server 2>/dev/null || { cat "$work/server.out" >&2; exit 1; }
