@@ -337,7 +337,10 @@ int run(int argc, wchar_t** argv)
             HWND dialog = nullptr;
             ok = wait_until(number("seconds"), [&] {
                 dialog = find_dialog();
-                return dialog && (!want_bar || find_child(dialog, L"msctls_progress32"));
+                // The task dialog makes its controls before it sets its
+                // texts: a page is described once its title is there too.
+                return dialog &&
+                    (!want_bar || (find_child(dialog, L"msctls_progress32") && !window_text(dialog).empty()));
             });
             if (ok)
                 describe_dialog(dialog);
