@@ -405,11 +405,12 @@ class CrashTest(unittest.TestCase):
 
     # --- the switch -------------------------------------------------------------
 
-    def set_switch(self, kind, data, key=REG_KEY):
+    def set_switch(self, kind, data, key=REG_KEY, view=()):
+        """`view` adds reg.exe's /reg:64 or /reg:32 in a 64-bit prefix."""
         wine = subprocess.run([WINE_RUN, "reg", "add", key, "/v", "PrestrezajNapake", "/t", kind, "/d", data,
-                               "/f"], capture_output=True, timeout=60)
+                               "/f", *view], capture_output=True, timeout=60)
         self.assertEqual(wine.returncode, 0, wine.stderr)
-        self.addCleanup(subprocess.run, [WINE_RUN, "reg", "delete", key, "/v", "PrestrezajNapake", "/f"],
+        self.addCleanup(subprocess.run, [WINE_RUN, "reg", "delete", key, "/v", "PrestrezajNapake", "/f", *view],
                         capture_output=True, timeout=60)
 
     def test_switch_off_only_as_dword_zero(self):

@@ -11,11 +11,13 @@ import os
 import unittest
 
 import crash_tests
-from crash_tests import REG_KEY
 
-# The switch's key as a 32-bit program opens it without KEY_WOW64_64KEY;
-# reg.exe in a 64-bit prefix is a 64-bit program and names that view so.
-REG_KEY_32_BIT_VIEW = REG_KEY.replace("HKLM\\Software\\", "HKLM\\Software\\Wow6432Node\\")
+# The registry views reg.exe is told to use: the 64-bit one, and the one a
+# 32-bit program opens without KEY_WOW64_64KEY (Wow6432Node). Named on every
+# call: which reg.exe Wine starts, and so its default view, depends on the
+# loader that starts it.
+VIEW_64 = ("/reg:64",)
+VIEW_32 = ("/reg:32",)
 
 
 class Wow64CrashTest(crash_tests.CrashTest):
@@ -30,10 +32,10 @@ class Wow64CrashTest(crash_tests.CrashTest):
     def test_switch_is_read_in_the_64_bit_view(self):
         self.server()
         # Off in Wow6432Node alone: the reporter stays on.
-        self.set_switch("REG_DWORD", "0", key=REG_KEY_32_BIT_VIEW)
+        self.set_switch("REG_DWORD", "0", view=VIEW_32)
         self.assertEqual(self.run_host("filter").exit_code, 10)
         # Off in the 64-bit view: off.
-        self.set_switch("REG_DWORD", "0")
+        self.set_switch("REG_DWORD", "0", view=VIEW_64)
         self.assertEqual(self.run_host("filter").exit_code, 11)
 
 

@@ -22,9 +22,12 @@ from e2e import (FOLDER_URL, STEM, Nginx, Tree, app_folder, check, check_equal, 
                  remove_stored_packages, run_driver, work)
 
 KESTRUP_KEY = r"HKLM\Software\Varnex\Lumora\Kestrup"
-# The same key as a 32-bit program on 64-bit Windows opens it without
-# KEY_WOW64_64KEY; reg.exe in the 64-bit prefix is a 64-bit program.
-KESTRUP_KEY_32_BIT_VIEW = r"HKLM\Software\Wow6432Node\Varnex\Lumora\Kestrup"
+# The registry views reg.exe is told to use: the 64-bit one, and the one a
+# 32-bit program opens without KEY_WOW64_64KEY (Wow6432Node). Named on every
+# call: which reg.exe Wine starts, and so its default view, depends on the
+# loader that starts it.
+VIEW_64 = "/reg:64"
+VIEW_32 = "/reg:32"
 
 
 def reg(*arguments, must_succeed=True):
@@ -35,8 +38,8 @@ def reg(*arguments, must_succeed=True):
 
 
 def remove_channel_values():
-    for key in (KESTRUP_KEY, KESTRUP_KEY_32_BIT_VIEW):
-        reg("delete", key, "/f", must_succeed=False)
+    for view in (VIEW_64, VIEW_32):
+        reg("delete", KESTRUP_KEY, "/f", view, must_succeed=False)
 
 
 def case_wine_msiexec_installs_x64_demo():
@@ -57,11 +60,11 @@ def case_wine_msiexec_installs_x64_demo():
                 "the package in the Common Files folder of 32-bit programs")
 
 
-# Where the channel "beta" is set, with a decoy beside it, and the channel
-# whose descriptor the program must ask for.
+# In which view the channel "beta" is set, with a decoy beside it, and the
+# channel whose descriptor the program must ask for.
 CHANNEL_CASES = [
-    ("64-bit view, decoy in Wow6432Node", [(KESTRUP_KEY, "beta"), (KESTRUP_KEY_32_BIT_VIEW, "decoy")], "beta"),
-    ("Wow6432Node only", [(KESTRUP_KEY_32_BIT_VIEW, "beta")], "stable"),
+    ("64-bit view, decoy in Wow6432Node", [(VIEW_64, "beta"), (VIEW_32, "decoy")], "beta"),
+    ("Wow6432Node only", [(VIEW_32, "beta")], "stable"),
 ]
 
 
@@ -78,8 +81,8 @@ def case_channel_from_64_bit_view():
             print(f"--- {name}: expecting the channel {channel}")
             remove_stored_packages()
             remove_channel_values()
-            for key, value in values:
-                reg("add", key, "/v", "Channel", "/t", "REG_SZ", "/d", value, "/f")
+            for view, value in values:
+                reg("add", KESTRUP_KEY, "/v", "Channel", "/t", "REG_SZ", "/d", value, "/f", view)
             server.clear_log()
             app = app_folder(env["E2E_PROGRAM"])
             report = run_driver(f"channel-{number}", app, ["wait-exit", "90"], limited_token=True)
