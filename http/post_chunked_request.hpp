@@ -88,10 +88,12 @@ private:
         write(start, DWORD(line_length) + count + 2);
     }
 
+    // Last in every notification that calls it: the request may be gone
+    // when it returns.
     void write(const void* data, DWORD length)
     {
-        if (!WinHttpWriteData(this->handle.get(), data, length, nullptr))
-            throw wembra::http_error("WinHttpWriteData failed");
+        this->call_unlocked([data, length](HINTERNET h) { return WinHttpWriteData(h, data, length, nullptr); },
+                            "WinHttpWriteData failed");
     }
 };
 

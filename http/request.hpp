@@ -45,8 +45,7 @@ public:
     // may hold a read on a silent server long after) reaches only the link.
     ~request()
     {
-        if (handle)
-            release_handle();
+        release_handle();
         link->lock();
         link->owner = nullptr;
         link->unlock();
@@ -93,7 +92,8 @@ public:
     request_link* const link = new request_link;
     std::uint16_t status = 0;
     hopline::connection* connection;
-    wembra::http handle;
+    // Owned by the link, which closes it (see request_link::close_handle).
+    wembra::http& handle = link->handle;
     unsigned char (&buffer)[request_link::buffer_size] = link->buffer;
     // Written under the link's lock.
     std::exception_ptr error;
@@ -149,6 +149,12 @@ protected:
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
             receive_response();
             break;
+        case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
+            // Bytes off the socket, before any read completes: Wine fills a
+            // whole read buffer before it completes the read.
+            if (data && length >= sizeof(DWORD))
+                received_on_wire.fetch_add(*static_cast<const DWORD*>(data));
+            break;
         default:
             // The handle-closing notification is counted by status_callback,
             // which signals `closed`.
@@ -203,18 +209,39 @@ protected:
 
     void receive_response()
     {
-        if (!WinHttpReceiveResponse(handle.get(), nullptr))
-            throw wembra::http_error("WinHttpReceiveResponse failed");
+        call_unlocked([](HINTERNET h) { return WinHttpReceiveResponse(h, nullptr); },
+                      "WinHttpReceiveResponse failed");
     }
 
-    // Closes the request handle; WinHTTP answers with the handle-closing
-    // notification. The member is emptied first, because that notification
-    // may come on this very thread, inside WinHttpCloseHandle.
-    void release_handle()
+    // Closes the request handle (once, whoever asks first); WinHTTP answers
+    // with the handle-closing notification.
+    void release_handle() { link->close_handle(); }
+
+    // Makes one WinHTTP call on the request handle from a notification,
+    // call(handle) -> BOOL, without the link's lock: WinHTTP may complete the
+    // call synchronously and deliver its completion inside it, and Wine may
+    // wait on the server there for as long as a read takes to fill, while
+    // the requesting thread must still be able to end the request. Returns
+    // false when the handle was closing, or when the request went away while
+    // the lock was free: then nothing of it may be touched any more.
+    // Otherwise a failed call throws `what`.
+    template <class Call>
+    bool call_unlocked(Call call, const char* what)
     {
-        // Atomic, since a failure and the end of the body may both close it.
-        if (const HINTERNET h = InterlockedExchangePointer(&handle.handle_, nullptr))
-            WinHttpCloseHandle(h);
+        request_link* const own_link = link;
+        const HINTERNET h = own_link->begin_call();
+        if (!h)
+            return false;
+        own_link->unlock();
+        const BOOL done = call(h);
+        const DWORD code = done ? 0 : GetLastError();
+        own_link->lock();
+        own_link->end_call();
+        if (own_link->owner != this)
+            return false;
+        if (!done)
+            throw wembra::http_error(code, what);
+        return true;
     }
 
 private:
@@ -236,6 +263,7 @@ private:
         const stall_bound bound = connection->session->bound;
         DWORD window_start = GetTickCount();
         std::uint64_t moved_before = transferred.load();
+        std::uint64_t on_wire_before = received_on_wire.load();
         bool failure_seen = false;
         DWORD failure_time = 0;
         while (WaitForSingleObject(closed.get(), watch_interval_ms) == WAIT_TIMEOUT) {
@@ -255,13 +283,17 @@ private:
             const DWORD now = GetTickCount();
             if (now - window_start < bound.window_ms)
                 continue;
+            // Either count shows progress: reads and writes as they
+            // complete, or bytes as they come off the socket.
             const std::uint64_t moved = transferred.load();
-            if (moved - moved_before < bound.min_bytes) {
+            const std::uint64_t on_wire = received_on_wire.load();
+            if (moved - moved_before < bound.min_bytes && on_wire - on_wire_before < bound.min_bytes) {
                 fail(std::make_exception_ptr(std::runtime_error(stall_text(bound.min_bytes, bound.window_ms))));
                 continue;
             }
             window_start = now;
             moved_before = moved;
+            on_wire_before = on_wire;
         }
     }
 
@@ -348,10 +380,13 @@ private:
         read_next();
     }
 
+    // Last in every notification that calls it: the request may be gone
+    // when it returns.
     void read_next()
     {
-        if (!WinHttpReadData(handle.get(), buffer, sizeof buffer, nullptr))
-            throw wembra::http_error("WinHttpReadData failed");
+        unsigned char* const into = buffer;
+        call_unlocked([into](HINTERNET h) { return WinHttpReadData(h, into, request_link::buffer_size, nullptr); },
+                      "WinHttpReadData failed");
     }
 
     // Set by the first failure, which alone is stored in `error`.
@@ -359,6 +394,8 @@ private:
     // Head and body bytes received, body bytes sent: what the stall bound
     // looks at from the waiting thread.
     std::atomic<std::uint64_t> transferred{0};
+    // Response bytes as WinHTTP reports them received from the socket.
+    std::atomic<std::uint64_t> received_on_wire{0};
 };
 
 }  // namespace hopline
