@@ -252,11 +252,21 @@ class CrashTest(unittest.TestCase):
                 if reply_text:
                     self.assertIn(reply_text, text)
 
-    def test_unexpected_replies_save_the_page_and_the_reports(self):
-        for reply in (Reply(500, "text/html", "<html><body>Napaka 500</body></html>"),
-                      Reply(200, None, "brez vrste"),
-                      Reply(200, "text/plain ;charset=utf-8", "presledek")):
-            with self.subTest(content_type=reply.content_type):
+    def test_unexpected_replies_keep_the_reports(self):
+        # A reply that is not plain text is a failed upload: the reports stay
+        # for the next start and the page is saved as Odgovor.html. A reply
+        # over a mebibyte (by its Content-Length) is refused unread, whatever
+        # its type, and no page is written.
+        big = b"x" * (1024 * 1024 + 1)
+        cases = [
+            (Reply(500, "text/html", "<html><body>Napaka 500</body></html>"), True),
+            (Reply(200, None, "brez vrste"), True),
+            (Reply(200, "text/plain ;charset=utf-8", "presledek"), True),
+            (Reply(200, "text/plain; charset=utf-8", big), False),
+            (Reply(500, "text/html", big), False),
+        ]
+        for reply, page_saved in cases:
+            with self.subTest(content_type=reply.content_type, size=len(reply.body)):
                 for name in self.stored():
                     os.remove(os.path.join(self.temp, name))
                 self.server([reply])
@@ -265,9 +275,11 @@ class CrashTest(unittest.TestCase):
                 text = self.final_box(run)
                 self.assertIn(TEXT_UPLOAD_FAILED, text)
                 self.assertIn(TEXT_SAVED, text)
-                self.assertEqual(self.stored(), ["0.bxo", "0.bxr", "Odgovor.html"])
-                with open(os.path.join(self.temp, "Odgovor.html"), "rb") as f:
-                    self.assertEqual(f.read(), reply.body)
+                self.assertNotIn(TEXT_TAKEN, text)
+                self.assertEqual(self.stored(), ["0.bxo", "0.bxr"] + (["Odgovor.html"] if page_saved else []))
+                if page_saved:
+                    with open(os.path.join(self.temp, "Odgovor.html"), "rb") as f:
+                        self.assertEqual(f.read(), reply.body)
 
     # --- stored reports -------------------------------------------------------
 
