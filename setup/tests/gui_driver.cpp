@@ -27,11 +27,16 @@
 //   note-user-key SUBKEY         the values of HKEY_CURRENT_USER\SUBKEY as
 //                                "user-value: NAME=NUMBER" lines, or
 //                                "user-key: missing"
+//   fill-address-space KIB       reserves the program's free address space but
+//                                a hole of KIB at the end of every free region:
+//                                small allocations still fit, a new thread's
+//                                stack no longer does ("address-space-reserved")
 // A command that times out writes "timeout: COMMAND" and ends the driver with 2.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -274,6 +279,36 @@ void note_user_key(const std::wstring& subkey)
     RegCloseKey(key);
 }
 
+// A machine out of address space, as far as new threads go: every free
+// region of the program is reserved up to a hole of `hole` bytes at its end,
+// so heaps can still grow a little while no thread stack (a megabyte or more
+// reserved at once) finds room. Returns the bytes reserved.
+unsigned long long fill_address_space(SIZE_T hole)
+{
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const std::uintptr_t granularity = system.dwAllocationGranularity;
+    unsigned long long reserved = 0;
+    std::uintptr_t address = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    while (VirtualQueryEx(program, reinterpret_cast<void*>(address), &region, sizeof region) == sizeof region) {
+        const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(region.BaseAddress);
+        const std::uintptr_t next = base + region.RegionSize;
+        if (region.State == MEM_FREE) {
+            const std::uintptr_t start = (base + granularity - 1) / granularity * granularity;
+            if (next > start && next - start > hole) {
+                const SIZE_T size = (next - start - hole) / granularity * granularity;
+                if (size && VirtualAllocEx(program, reinterpret_cast<void*>(start), size, MEM_RESERVE, PAGE_NOACCESS))
+                    reserved += size;
+            }
+        }
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return reserved;
+}
+
 int run(int argc, wchar_t** argv)
 {
     std::wstring command_line = L"\"" + std::wstring(argv[2]) + L"\"";
@@ -403,6 +438,10 @@ int run(int argc, wchar_t** argv)
             }
         } else if (command == L"note-user-key") {
             note_user_key(argument("subkey"));
+        } else if (command == L"fill-address-space") {
+            const unsigned long long reserved = fill_address_space(SIZE_T(number("KiB") * 1024));
+            note("address-space-reserved", std::to_string(reserved));
+            ok = reserved != 0;
         } else {
             note("error", "unknown command " + utf8(command));
             return 1;
