@@ -79,7 +79,10 @@ std::int32_t setup_dialog::run()
     }
     if (notification_failure)
         std::rethrow_exception(notification_failure);
-    if (FAILED(outcome))
+    // Wine's task dialog reports success when it could not make its window
+    // at all (no display): a dialog that never existed ran no worker, and
+    // must not end as "installer started".
+    if (FAILED(outcome) || !hwnd)
         return 1603;
     return result;
 }

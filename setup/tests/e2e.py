@@ -197,23 +197,28 @@ def unix_path(windows):
     return prefix / "drive_c" / windows[3:].replace("\\", "/")
 
 
-def run_driver(name, program_folder, commands, limited_token=False, timeout=240, clear_user_key=None):
+def run_driver(name, program_folder, commands, limited_token=False, timeout=240, clear_user_key=None,
+               headless=False):
     """Runs the driver on the program; returns its report as a dict of lists.
     With limited_token the program runs unelevated, as under UAC; with
-    clear_user_key that key of the user's hive is deleted before it starts."""
+    clear_user_key that key of the user's hive is deleted before it starts;
+    headless, there is no display at all."""
     report = work / f"{name}.report.txt"
     command = [env["E2E_WINE_RUN"], env["E2E_DRIVER"], windows_path(report),
                windows_path(program_folder / "LumoraSetup.exe"),
                *(["--limited-token"] if limited_token else []),
                *(["--clear-user-key", clear_user_key] if clear_user_key else []), *commands]
-    display = (Path(env["LUMORA_XVFB_DIR"]) / "display").read_text().strip()
+    display = None if headless else (Path(env["LUMORA_XVFB_DIR"]) / "display").read_text().strip()
     started = time.time()
     # Wine loads its own msiexec in place of any file of that name unless told
     # to prefer the native one: the stand-in is native.
     overrides = "mscoree,mshtml=;winemenubuilder.exe=d;msiexec.exe=n,b"
+    driver_env = {**env, "WINEDLLOVERRIDES": overrides, "LUMORA_MSIEXEC_RECORD": windows_path(RECORD)}
+    if headless:
+        # wine-run.sh runs without a display when it names no Xvfb.
+        driver_env.pop("LUMORA_XVFB_DIR", None)
     driver = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True,
-                              env={**env, "WINEDLLOVERRIDES": overrides,
-                                   "LUMORA_MSIEXEC_RECORD": windows_path(RECORD)})
+                              env=driver_env)
     for line in driver.stdout:
         line = line.strip()
         if line.startswith("SCREENSHOT "):
@@ -724,6 +729,46 @@ def case_language_page_cancel():
         server.stop()
 
 
+def case_no_display():
+    """No display: the task dialog cannot be made, so no worker runs. The
+    program ends with 1603, not with the 0 of a started installer, and
+    requests nothing."""
+    tree = standard_tree()
+    server = Nginx(tree.root, work / "nginx")
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        report = run_driver("no-display", app, ["wait-exit", "120"], headless=True)
+        check_equal(first(report, "exit"), "1603", "exit code")
+        check_equal(server.requests(), [], "no request")
+        check(not RECORD.exists(), "no installer started")
+    finally:
+        server.stop()
+
+
+def case_worker_thread_cannot_start():
+    """The worker thread cannot be made (no room left for its stack): the
+    dialog closes and the entry point's own error box, owned by no window,
+    ends the program with -1. Nothing is requested, no installer starts."""
+    tree = standard_tree()
+    server = Nginx(tree.root, work / "nginx")
+    try:
+        app = app_folder(env["E2E_PROGRAM_TWO"])
+        # On the language page no worker runs yet: the choice starts it.
+        report = run_driver("thread-cannot-start", app,
+                            ["wait-dialog", "60", "fill-address-space", "512", "click", "1000",
+                             "wait-error-box", "60", "dismiss-error-box", "wait-exit", "30"])
+        print("address space reserved:", first(report, "address-space-reserved"))
+        check_equal(first(report, "error-box-caption"), TITLE, "error box caption")
+        check_equal(first(report, "error-box-owner"), "none", "the entry point's box has no owner")
+        check_equal(first(report, "dialog-behind-error-box"), "no", "the dialog has closed")
+        check(bool(first(report, "error-box-text")), "the error box says why")
+        check_equal(first(report, "exit"), "-1", "exit code")
+        check_equal(server.requests(), [], "no request")
+        check(not RECORD.exists(), "no installer started")
+    finally:
+        server.stop()
+
+
 CASES = {
     "happy_path": case_happy_path,
     "second_run_reuses_package": case_second_run_reuses_package,
@@ -732,6 +777,8 @@ CASES = {
     "cancel_during_descriptor": case_cancel_during_descriptor,
     "language_page_choice": case_language_page_choice,
     "language_page_cancel": case_language_page_cancel,
+    "worker_thread_cannot_start": case_worker_thread_cannot_start,
+    "no_display": case_no_display,
     "fresh_replayed_descriptor": case_fresh_replayed_descriptor,
     "fresh_signed_before_floor": case_fresh_signed_before_floor,
     "fresh_swapped_package_signature": case_fresh_swapped_package_signature,

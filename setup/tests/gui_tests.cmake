@@ -54,6 +54,7 @@ function(lumora_setup_gui_tests)
   set_tests_properties(setup_e2e_prefix PROPERTIES FIXTURES_SETUP setup_e2e_wine LABELS setup TIMEOUT 300)
   set(cases happy_path second_run_reuses_package wine_msiexec_installs_demo
             cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
+            worker_thread_cannot_start no_display
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
             failure_installer_not_startable failure_package_file_blocked failure_descriptor_url_with_nul
