@@ -55,6 +55,7 @@ cmake --build "$work/build" --target LumoraSetup >"$work/build.log" \
   || { tail -n 40 "$work/build.log" >&2; exit 1; }
 cmake --build "$build" --target winhttp_reference setup_gui_driver msiexec_recorder >/dev/null
 program=$work/build/setup/LumoraSetup.exe
+say "LumoraSetup.exe (Release, stripped): $(stat -c %s "$program") bytes"
 
 # The trees: one package each, Lumora.Win32.msi (a 32-bit prefix asks for it).
 publish() {  # publish NAME BYTES

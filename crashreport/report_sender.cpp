@@ -4,7 +4,6 @@
 
 #include <shellapi.h>
 
-#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -19,6 +18,7 @@
 #include "setup/base/locale.hpp"
 #include "setup/base/startup_order.hpp"
 #include "stream/cache.hpp"
+#include "win/file_removal.hpp"
 #include "win/format.hpp"
 #include "win/strings.hpp"
 
@@ -45,12 +45,6 @@ using fenrix::startup_order::crash_storage;
 hopline::url endpoint __attribute__((init_priority(crash_storage))) = make_endpoint();
 report_sender process_sender __attribute__((init_priority(crash_storage)));
 fenrix::stream::memory_file request_body __attribute__((init_priority(crash_storage))) (4096);
-
-// Removes a file; one that is already gone is no error.
-void remove_file(const std::wstring& path)
-{
-    std::filesystem::remove(std::filesystem::path(path));
-}
 
 void open_with_shell(const std::wstring& path)
 {
@@ -219,11 +213,11 @@ std::uint16_t report_sender::post_file(const std::wstring& path)
         status = post(report);
     } catch (...) {
         report.close();
-        remove_file(path);
+        wembra::remove_file(path);
         throw;
     }
     report.close();
-    remove_file(path);
+    wembra::remove_file(path);
     return status;
 }
 

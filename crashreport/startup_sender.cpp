@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/upload_protocol.hpp"
 #include "win/error.hpp"
+#include "win/file_removal.hpp"
 #include "win/handle.hpp"
 
 namespace brindlex {
@@ -54,7 +54,7 @@ void send_stored_reports()
             if (status == upload::status_send_bxr)
                 sender->post_file(path);
             else
-                std::filesystem::remove(std::filesystem::path(path));
+                wembra::remove_file(path);
         } catch (...) {
             // This report is done with; the next one may fare better.
         }
