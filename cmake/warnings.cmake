@@ -5,6 +5,10 @@ if(WIN32)
                           __USE_MINGW_ANSI_STDIO=0)
   # Frame pointers keep stacks walkable by dbghelp, which reads no DWARF.
   add_compile_options(-fno-omit-frame-pointer)
+  # Debug information in every build type, Release included: the shipped
+  # program is stripped (setup/program.cmake), and its unstripped twin
+  # LumoraSetup.full.exe is what names the functions of its crash reports.
+  add_compile_options(-g)
   # Only system DLLs at run time: no libstdc++, libgcc or winpthread DLL.
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
