@@ -27,10 +27,10 @@
 //   note-user-key SUBKEY         the values of HKEY_CURRENT_USER\SUBKEY as
 //                                "user-value: NAME=NUMBER" lines, or
 //                                "user-key: missing"
-//   fill-address-space KIB       reserves the program's free address space but
-//                                a hole of KIB at the end of every free region:
-//                                small allocations still fit, a new thread's
-//                                stack no longer does ("address-space-reserved")
+//   fill-address-space           reserves the program's free address space but
+//                                some holes of 1 MiB: small allocations still
+//                                fit, a new thread's stack no longer does
+//                                ("address-space-reserved")
 // A command that times out writes "timeout: COMMAND" and ends the driver with 2.
 #include <windows.h>
 
@@ -279,32 +279,26 @@ void note_user_key(const std::wstring& subkey)
     RegCloseKey(key);
 }
 
-// A machine out of address space, as far as new threads go: every free
-// region of the program is reserved up to a hole of `hole` bytes at its end,
-// so heaps can still grow a little while no thread stack (a megabyte or more
-// reserved at once) finds room. Returns the bytes reserved.
-unsigned long long fill_address_space(SIZE_T hole)
+// A machine out of address space, as far as new threads go: everything
+// Wine will still hand the program is reserved, big blocks first, then some
+// 1 MiB blocks are given back, none of them next to another. The heap can
+// still grow into those holes, while no thread stack (2 MiB reserved at
+// once) finds room. Returns the bytes left reserved.
+unsigned long long fill_address_space()
 {
-    SYSTEM_INFO system{};
-    GetSystemInfo(&system);
-    const std::uintptr_t granularity = system.dwAllocationGranularity;
+    constexpr SIZE_T hole = SIZE_T(1) << 20;
     unsigned long long reserved = 0;
-    std::uintptr_t address = 0;
-    MEMORY_BASIC_INFORMATION region{};
-    while (VirtualQueryEx(program, reinterpret_cast<void*>(address), &region, sizeof region) == sizeof region) {
-        const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(region.BaseAddress);
-        const std::uintptr_t next = base + region.RegionSize;
-        if (region.State == MEM_FREE) {
-            const std::uintptr_t start = (base + granularity - 1) / granularity * granularity;
-            if (next > start && next - start > hole) {
-                const SIZE_T size = (next - start - hole) / granularity * granularity;
-                if (size && VirtualAllocEx(program, reinterpret_cast<void*>(start), size, MEM_RESERVE, PAGE_NOACCESS))
-                    reserved += size;
-            }
+    std::vector<void*> hole_blocks;
+    for (const SIZE_T size : {SIZE_T(16) << 20, hole, SIZE_T(64) << 10}) {
+        while (void* block = VirtualAllocEx(program, nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+            reserved += size;
+            if (size == hole)
+                hole_blocks.push_back(block);
         }
-        if (next <= address)
-            break;
-        address = next;
+    }
+    for (std::size_t i = 0; i < hole_blocks.size() && i < 128; i += 2) {
+        if (VirtualFreeEx(program, hole_blocks[i], 0, MEM_RELEASE))
+            reserved -= hole;
     }
     return reserved;
 }
@@ -439,7 +433,7 @@ int run(int argc, wchar_t** argv)
         } else if (command == L"note-user-key") {
             note_user_key(argument("subkey"));
         } else if (command == L"fill-address-space") {
-            const unsigned long long reserved = fill_address_space(SIZE_T(number("KiB") * 1024));
+            const unsigned long long reserved = fill_address_space();
             note("address-space-reserved", std::to_string(reserved));
             ok = reserved != 0;
         } else {
