@@ -132,9 +132,11 @@ timeout 180 wineserver -w || true
 step "What happened"
 echo "Requests to the update server (nginx access log):"
 sed 's/^/  /' "$nginx_dir/access.log"
-package=$(find "$WINEPREFIX/drive_c" -name "Lumora$suffix.msi" -not -path '*/windows/*' 2>/dev/null | head -n 1)
+# Either may find nothing (no Lumora Demo folder at all): that is reported
+# below, not a failure of this script.
+package=$(find "$WINEPREFIX/drive_c" -name "Lumora$suffix.msi" -not -path '*/windows/*' 2>/dev/null | head -n 1 || true)
 # The product of the machine's architecture: an x64 one in the 64-bit Program Files.
-product=$(find "$WINEPREFIX/drive_c/Program Files/Lumora Demo" -name Lumora-demo.txt 2>/dev/null | head -n 1)
+product=$(find "$WINEPREFIX/drive_c/Program Files/Lumora Demo" -name Lumora-demo.txt 2>/dev/null | head -n 1 || true)
 # Wine's own exit status is the low 8 bits of the Windows exit code.
 case $exit_code in
   0) code=0 meaning="the installer was started" ;;
