@@ -221,27 +221,24 @@ protected:
     // call(handle) -> BOOL, without the link's lock: WinHTTP may complete the
     // call synchronously and deliver its completion inside it, and Wine may
     // wait on the server there for as long as a read takes to fill, while
-    // the requesting thread must still be able to end the request. Returns
-    // false when the handle was closing, or when the request went away while
-    // the lock was free: then nothing of it may be touched any more.
-    // Otherwise a failed call throws `what`.
+    // the requesting thread must still be able to end the request. Nothing
+    // happens when the handle is closing; when the request went away while
+    // the lock was free, nothing of it is touched any more. Otherwise a
+    // failed call throws `what`.
     template <class Call>
-    bool call_unlocked(Call call, const char* what)
+    void call_unlocked(Call call, const char* what)
     {
         request_link* const own_link = link;
         const HINTERNET h = own_link->begin_call();
         if (!h)
-            return false;
+            return;
         own_link->unlock();
         const BOOL done = call(h);
         const DWORD code = done ? 0 : GetLastError();
         own_link->lock();
         own_link->end_call();
-        if (own_link->owner != this)
-            return false;
-        if (!done)
+        if (own_link->owner == this && !done)
             throw wembra::http_error(code, what);
-        return true;
     }
 
 private:
