@@ -9,6 +9,8 @@ set -uo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-deps.sh || exit 1
+# The folders include one another only downwards (seconds, before any build).
+python3 scripts/check-layers.py || exit 1
 mkdir -p build
 for preset in win host; do
   log=build/$preset-build.log

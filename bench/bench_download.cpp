@@ -15,7 +15,7 @@
 #include <exception>
 #include <string>
 
-#include "setup/base/exception_message.hpp"
+#include "base/exception_message.hpp"
 #include "signature/trusted_keys.hpp"
 #include "stream/file.hpp"
 #include "update/signed_download.hpp"

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "base/locale.hpp"
+#include "base/startup_order.hpp"
 #include "crashreport/exception_guard.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/terminate_handler.hpp"
-#include "setup/base/locale.hpp"
-#include "setup/base/startup_order.hpp"
 #include "win/format.hpp"
 
 namespace brindlex {

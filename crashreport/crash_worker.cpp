@@ -8,14 +8,14 @@
 
 #include <string>
 
+#include "base/exception_message.hpp"
+#include "base/startup_order.hpp"
 #include "crashreport/exception_guard.hpp"
 #include "crashreport/report_sender.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/resource_ids.h"
 #include "crashreport/upload_protocol.hpp"
-#include "setup/base/exception_message.hpp"
-#include "setup/base/startup_order.hpp"
 #include "win/error.hpp"
 #include "win/format.hpp"
 #include "win/handle.hpp"

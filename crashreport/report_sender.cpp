@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/locale.hpp"
+#include "base/startup_order.hpp"
 #include "crashreport/reply.hpp"
 #include "crashreport/report_server.hpp"
 #include "crashreport/report_writer.hpp"
@@ -15,8 +17,6 @@
 #include "crashreport/resource_ids.h"
 #include "crashreport/upload_protocol.hpp"
 #include "http/post_chunked_request.hpp"
-#include "setup/base/locale.hpp"
-#include "setup/base/startup_order.hpp"
 #include "stream/cache.hpp"
 #include "win/file_removal.hpp"
 #include "win/format.hpp"

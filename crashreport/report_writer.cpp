@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/locale.hpp"
+#include "base/startup_order.hpp"
 #include "crashreport/report_format.hpp"
 #include "crashreport/reporter_state.hpp"
-#include "setup/base/locale.hpp"
-#include "setup/base/startup_order.hpp"
 #include "stream/cache.hpp"
 #include "stream/zlib_writer.hpp"
 #include "win/error.hpp"

@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/progress.hpp"
 #include "http/header_map.hpp"
 #include "http/http_error.hpp"
 #include "http/http_handle.hpp"
@@ -28,7 +29,6 @@
 #include "http/request_support.hpp"
 #include "http/session.hpp"
 #include "parser/url.hpp"
-#include "setup/base/progress.hpp"
 #include "win/error.hpp"
 #include "win/handle.hpp"
 
@@ -209,8 +209,7 @@ protected:
 
     void receive_response()
     {
-        call_unlocked([](HINTERNET h) { return WinHttpReceiveResponse(h, nullptr); },
-                      "WinHttpReceiveResponse failed");
+        call_unlocked([](HINTERNET h) { return WinHttpReceiveResponse(h, nullptr); }, "WinHttpReceiveResponse failed");
     }
 
     // Closes the request handle (once, whoever asks first); WinHTTP answers

@@ -4,13 +4,12 @@
 The layers, lowest first (a folder may include its own layer and the ones
 before it, never one after it):
 
-  win, parser, stream, setup-base, signature, http, update, crashreport,
-  setup-app, tools
+  win, parser, stream, base, signature, http, update, crashreport, setup, tools
 
-setup/base/ is setup-base; the rest of setup/ and resources/ are the program
-(setup-app); tools/, fuzz/ and bench/ sit on top. A folder's tests count as
-the folder. Every '#include "folder/..."' of the C++ sources, headers,
-resource scripts and configured sources is looked at.
+setup/ and resources/ are the program (setup); tools/, fuzz/ and bench/ sit
+on top. A folder's tests count as the folder. Every '#include "folder/..."'
+of the C++ sources, headers, resource scripts and configured sources is
+looked at.
 
   check-layers.py [--root DIR] [--list]
 
@@ -24,8 +23,7 @@ import re
 import sys
 from collections import Counter, defaultdict
 
-LAYERS = ["win", "parser", "stream", "setup-base", "signature", "http", "update", "crashreport",
-          "setup-app", "tools"]
+LAYERS = ["win", "parser", "stream", "base", "signature", "http", "update", "crashreport", "setup", "tools"]
 SOURCE_SUFFIXES = (".cpp", ".hpp", ".h", ".rc", ".in")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
@@ -34,10 +32,8 @@ def layer_of(path):
     """The layer of a path relative to the root, or None outside the layers."""
     parts = path.replace(os.sep, "/").split("/")
     top = parts[0]
-    if top == "setup":
-        return "setup-base" if len(parts) > 1 and parts[1] == "base" else "setup-app"
     if top == "resources":
-        return "setup-app"
+        return "setup"
     if top in ("tools", "fuzz", "bench"):
         return "tools"
     return top if top in LAYERS else None

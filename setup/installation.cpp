@@ -1,6 +1,6 @@
 #include "setup/installation.hpp"
 
-#include "setup/base/platform.hpp"
+#include "base/platform.hpp"
 #include "update/update_client.hpp"
 
 namespace fenrix {

@@ -3,7 +3,7 @@
 // for this machine and language and starts the Windows Installer on it.
 #pragma once
 
-#include "setup/base/progress.hpp"
+#include "base/progress.hpp"
 #include "setup/languages.hpp"
 
 namespace fenrix {

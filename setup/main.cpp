@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "setup/base/exception_message.hpp"
+#include "base/exception_message.hpp"
 #include "setup/crash_guard.hpp"
 #include "setup/languages.hpp"
 #include "setup/setup_dialog.hpp"

@@ -1,9 +1,11 @@
 # The setup program LumoraSetup.exe: the language choice (portable), the task
 # dialog controller with its worker, the entry point and the resources.
 add_library(lumora_languages STATIC languages.cpp)
+lumora_include_root(lumora_languages setup)
 
 if(WIN32)
   add_library(lumora_setup STATIC setup_dialog.cpp string_resource.cpp crash_guard.cpp installation.cpp)
+  lumora_include_root(lumora_setup setup)
   target_link_libraries(lumora_setup PUBLIC lumora_dialog_progress lumora_languages lumora_progress
     lumora_exception_message lumora_locale lumora_win lumora_update_core lumora_crashreport comctl32)
 
@@ -35,7 +37,9 @@ endif()
 
 if(BUILD_TESTING)
   lumora_test(language_choice_tests LABEL setup SOURCES tests/language_choice_test.cpp LIBS lumora_languages)
-  lumora_test(progress_bar_tests LABEL setup SOURCES tests/progress_bar_test.cpp)
+  lumora_test(progress_bar_tests LABEL setup SOURCES tests/progress_bar_test.cpp LIBS lumora_progress)
+  # progress_bar.hpp is header-only; its test reads it straight from the folder.
+  lumora_include_root(progress_bar_tests setup PRIVATE)
   if(WIN32)
     include(${CMAKE_CURRENT_SOURCE_DIR}/tests/wow64_tests.cmake)
     include(${CMAKE_CURRENT_SOURCE_DIR}/tests/gui_tests.cmake)

@@ -1,6 +1,6 @@
 #include "setup/setup_dialog.hpp"
 
-#include "setup/base/exception_message.hpp"
+#include "base/exception_message.hpp"
 #include "setup/crash_guard.hpp"
 #include "setup/installation.hpp"
 #include "setup/string_resource.hpp"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "setup/base/progress.hpp"
+#include "base/progress.hpp"
 #include "setup/languages.hpp"
 #include "setup/progress_bar.hpp"
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <system_error>
 
+#include "base/progress.hpp"
 #include "http/get_request.hpp"
 #include "http/header_map.hpp"
 #include "http/session.hpp"
 #include "parser/url.hpp"
-#include "setup/base/progress.hpp"
 #include "signature/minisign.hpp"
 #include "stream/basic.hpp"
 #include "stream/last_error.hpp"

@@ -4,10 +4,10 @@
 
 #include <optional>
 
+#include "base/locale.hpp"
+#include "base/platform.hpp"
 #include "http/header_map.hpp"
 #include "parser/url.hpp"
-#include "setup/base/locale.hpp"
-#include "setup/base/platform.hpp"
 #include "signature/trusted_keys.hpp"
 #include "stream/memory_file.hpp"
 #include "update/descriptor.hpp"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/progress.hpp"
 #include "http/session.hpp"
-#include "setup/base/progress.hpp"
 #include "update/descriptor_packages.hpp"
 
 namespace fenrix {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "setup/base/progress.hpp"
+#include "base/progress.hpp"
 #include "setup/progress_bar.hpp"
 
 namespace download_reports {

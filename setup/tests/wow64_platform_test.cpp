@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "setup/base/platform.hpp"
+#include "base/platform.hpp"
 #include "win/tests/wow64.hpp"
 
 namespace {

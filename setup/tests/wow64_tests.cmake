@@ -4,7 +4,7 @@
 
 # What the system tells a 32-bit process there (printed for the record).
 lumora_test(setup_wow64_platform_tests LABEL setup WIN64
-  SOURCES tests/wow64_platform_test.cpp LIBS lumora_platform shell32 ole32)
+  SOURCES tests/wow64_platform_test.cpp LIBS lumora_platform lumora_win shell32 ole32)
 
 # lumora_setup_wow64_e2e_tests(<environment>): the end-to-end cases in the
 # 64-bit prefix, with the environment every e2e case gets (gui_tests.cmake

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "setup/base/platform.hpp"
+#include "base/platform.hpp"
 #include "win/handle.hpp"
 
 namespace fenrix::update_testing {

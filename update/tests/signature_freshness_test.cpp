@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/base/exception_message.hpp"
+#include "base/exception_message.hpp"
 #include "signature/trusted_keys.hpp"
 #include "stream/memory_file.hpp"
 #include "update/freshness_record.hpp"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/base/exception_message.hpp"
+#include "base/exception_message.hpp"
 #include "signature/trusted_keys.hpp"
 #include "stream/file.hpp"
 #include "stream/memory_file.hpp"

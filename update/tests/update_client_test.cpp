@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "setup/base/exception_message.hpp"
-#include "setup/base/platform.hpp"
+#include "base/exception_message.hpp"
+#include "base/platform.hpp"
 #include "update/freshness_record.hpp"
 #include "update/tests/channel_setting.hpp"
 #include "update/tests/test_server.hpp"

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "setup/base/exception_message.hpp"
-#include "setup/base/platform.hpp"
+#include "base/exception_message.hpp"
+#include "base/platform.hpp"
 #include "update/update_client.hpp"
 
 int main()

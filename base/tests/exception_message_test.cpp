@@ -1,4 +1,4 @@
-#include "setup/base/exception_message.hpp"
+#include "base/exception_message.hpp"
 
 #include <gtest/gtest.h>
 

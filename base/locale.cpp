@@ -1,6 +1,6 @@
-#include "setup/base/locale.hpp"
+#include "base/locale.hpp"
 
-#include "setup/base/startup_order.hpp"
+#include "base/startup_order.hpp"
 
 namespace fenrix {
 

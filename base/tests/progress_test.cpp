@@ -1,4 +1,4 @@
-#include "setup/base/progress.hpp"
+#include "base/progress.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "setup/base/platform.hpp"
+#include "base/platform.hpp"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "setup/base/platform.hpp"
+#include "base/platform.hpp"
 #include "win/tests/wow64.hpp"
 
 namespace {
