@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Windows program (build/win) and the
-# native build of its portable code (build/host), and runs every test: the
-# Windows tests under 32-bit Wine, the native ones under sanitizers. Where
-# Wine cannot run 32-bit code, the library tests run built for 64-bit Windows
-# instead (build/win64-tests).
-# Exits non-zero on any failure; ctest's summary is the last output.
+# Installs what is missing, checks the layers and the code style, builds the
+# three builds and runs every test:
+#   build/host   the portable code natively, under ASan and UBSan, with the
+#                fuzz targets and the crash view's tests;
+#   build/win64  the whole program for x64 Windows, every test of it under
+#                Wine's 64-bit loader (full speed on any x86-64 machine);
+#   build/win    the shipped 32-bit program: its whole suite under 32-bit Wine
+#                where this machine runs 32-bit code; elsewhere the checks of
+#                the executables and a smoke of it in the emulated machine of
+#                scripts/vm32.
+# Exits non-zero on any failure; ctest's summaries are the last output.
 set -uo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-deps.sh || exit 1
-# The folders include one another only downwards (seconds, before any build).
+# Both take seconds: the folders include one another only downwards, and
+# every C++ file is laid out as .clang-format says.
 python3 scripts/check-layers.py || exit 1
+./scripts/check-format.sh || exit 1
+
 mkdir -p build
-for preset in win host; do
+for preset in host win64 win; do
   log=build/$preset-build.log
   if ! { cmake --preset $preset && cmake --build --preset $preset; } >"$log" 2>&1; then
     tail -n 60 "$log"; echo "build of $preset failed (whole log: $log)" >&2; exit 1
@@ -22,31 +30,23 @@ done
 
 status=0
 ctest --preset host || status=1
+ctest --preset win64 || status=1
 if reason=$(./scripts/wine-can-run.sh); then
   ctest --preset win || status=1
 else
-  # No 32-bit Windows program can execute here, in either prefix. Say so
-  # loudly, and run what needs no Wine: the checks of the built executables
-  # (label pe).
+  # No 32-bit Windows program can execute on this machine. The checks of the
+  # built executables need no Wine (label pe); the shipped program's main
+  # paths run in the emulated machine.
   cat <<TXT
 
 ==========================================================================
-The 32-bit Windows tests were NOT run: $reason
-Wine runs 32-bit Windows programs only where the machine runs 32-bit x86
-code. Only the library tests run here, built for 64-bit Windows; run
-./test.sh on such a machine to test the Windows program itself (its
-dialog, the crash reporter, the end-to-end and WOW64 tests).
+This machine runs no 32-bit code: $reason
+Every test of the program ran above against the 64-bit build. The 32-bit
+program is checked here (label pe) and its smoke runs in the emulated
+machine; for its whole suite: scripts/vm32/run-suite.sh
 ==========================================================================
 TXT
   ctest --preset win -L pe || status=1
-  # The libraries and their tests run all the same, built for 64-bit Windows
-  # (the win64-tests build), which Wine's 64-bit loader runs here.
-  log=build/win64-tests-build.log
-  if { cmake --preset win64-tests && cmake --build --preset win64-tests; } >"$log" 2>&1; then
-    grep -E 'warning:' "$log" | head -n 20 || true
-    ctest --preset win64-tests || status=1
-  else
-    tail -n 60 "$log"; echo "build of win64-tests failed (whole log: $log)" >&2; status=1
-  fi
+  ./scripts/vm32/smoke.sh build/win || status=1
 fi
 exit $status

@@ -65,10 +65,15 @@ const char* architecture_suffix()
         if (is_wow64_process2 && is_wow64_process2(GetCurrentProcess(), &process_machine, &native_machine))
             return architecture_suffix_for_machine(native_machine);
     }
+#ifdef _WIN64
+    // Before Windows 10 a 64-bit program ran on x64 Windows alone.
+    return architecture_suffix_for_machine(IMAGE_FILE_MACHINE_AMD64);
+#else
     BOOL wow64 = FALSE;
     if (!IsWow64Process(GetCurrentProcess(), &wow64))
         return nullptr;
     return architecture_suffix_for_machine(wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+#endif
 }
 
 }  // namespace fenrix

@@ -8,10 +8,10 @@ if(WIN32)
   find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
   add_library(lumora_zlib INTERFACE)
   target_link_libraries(lumora_zlib INTERFACE ${ZLIB_STATIC})
-  # One build per processor (i686 for the program, x86_64 for the win64-tests build).
+  # One build per processor (i686 for the win build, x86_64 for the win64 build).
   set(sodium_prefix ${LUMORA_DEPS_DIR}/libsodium-${CMAKE_SYSTEM_PROCESSOR})
   if(NOT EXISTS ${sodium_prefix}/lib/libsodium.a)
-    message(FATAL_ERROR "libsodium for ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32 missing: run scripts/install-deps.sh (LUMORA_WIN64_TESTS_DEPS=1 for the win64-tests build on a machine that runs 32-bit code)")
+    message(FATAL_ERROR "libsodium for ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32 missing: run scripts/install-deps.sh")
   endif()
   add_library(lumora_sodium STATIC IMPORTED GLOBAL)
   set_target_properties(lumora_sodium PROPERTIES

@@ -20,7 +20,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
   googletest
   nginx-light minisign msitools wixl openssl python3 ca-certificates
-  libsodium-dev zlib1g-dev libclang-rt-14-dev binutils file iproute2
+  libsodium-dev zlib1g-dev libclang-rt-14-dev clang-format binutils file iproute2
   postgresql python3-psycopg2 chromium
   qemu-system-x86 busybox-static
 )
@@ -48,7 +48,7 @@ for tool in {i686,x86_64}-w64-mingw32-{gcc,g++}; do
 done
 
 # libsodium for i686-w64-mingw32 (the program) and x86_64-w64-mingw32 (the
-# library tests of the win64-tests build, for machines that run no 32-bit
+# 64-bit program, the win64 build, for machines that run no 32-bit
 # code), cross-built from Debian's source package into libsodium-<cpu>.
 # -mxsave lets configure find the _xgetbv intrinsic; without it libsodium cannot
 # see that the system saves AVX state and never runs its AVX2 BLAKE2b code
@@ -83,9 +83,4 @@ LIST
   rm -rf "$src"
 }
 build_sodium_for i686
-# The win64-tests build is made only where no 32-bit code runs (test.sh), or
-# when asked for with LUMORA_WIN64_TESTS_DEPS=1: elsewhere its libsodium
-# would be built for nothing.
-if [ -n "${LUMORA_WIN64_TESTS_DEPS:-}" ] || ! "$root/scripts/wine-can-run.sh" >/dev/null; then
-  build_sodium_for x86_64
-fi
+build_sodium_for x86_64

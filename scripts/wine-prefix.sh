@@ -3,7 +3,7 @@
 # prefix for the tests under the build folder and applies the test settings to
 # its registry every time. win32 (the default) is a 32-bit Windows; win64 a
 # 64-bit Windows where the 32-bit programs run under WOW64; win64-only a
-# 64-bit Windows for 64-bit programs alone (the win64-tests build), made and
+# 64-bit Windows for 64-bit programs alone (the win64 build), made and
 # run with Wine's 64-bit loader so that it works where no 32-bit code can run.
 # The prefix remembers its architecture in .lumora-ready; one made for another
 # architecture is made again.

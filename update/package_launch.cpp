@@ -51,11 +51,20 @@ struct co_task_string {
     ~co_task_string() { CoTaskMemFree(text); }
 };
 
+// The Common Files folder of 32-bit programs, as the 32-bit program is given
+// it on either Windows, so that the 64-bit build keeps its packages where the
+// 32-bit one does and each reuses what the other left.
+#ifdef _WIN64
+const KNOWNFOLDERID& common_files_folder = FOLDERID_ProgramFilesCommonX86;
+#else
+const KNOWNFOLDERID& common_files_folder = FOLDERID_ProgramFilesCommon;
+#endif
+
 std::wstring package_folder()
 {
     if (process_is_elevated()) {
         co_task_string common;
-        const HRESULT hr = SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, KF_FLAG_CREATE, nullptr, &common.text);
+        const HRESULT hr = SHGetKnownFolderPath(common_files_folder, KF_FLAG_CREATE, nullptr, &common.text);
         if (FAILED(hr))
             throw wembra::com_runtime_error(hr, "SHGetKnownFolderPath(KF_FLAG_CREATE) failed");
         std::wstring folder = common.text;

@@ -44,12 +44,15 @@ TEST(architecture, suffix_per_machine)
     EXPECT_EQ(fenrix::architecture_suffix_for_machine(0), nullptr);
 }
 
-// The test prefix is a 32-bit Wine prefix: no WOW64, so the process sees a
-// 32-bit x86 machine, whichever of the two calls answers.
+// The 32-bit build's test prefix is a 32-bit Wine prefix: no WOW64, so the
+// process sees a 32-bit x86 machine, whichever of the two calls answers. The
+// 64-bit build's is a 64-bit one, an x64 machine.
 TEST(architecture, as_this_process_sees_it)
 {
-    if (wembra::testing::sixty_four_bit_process)
-        GTEST_SKIP() << wembra::testing::not_the_32_bit_program;
+    if (wembra::testing::sixty_four_bit_process) {
+        EXPECT_STREQ(fenrix::architecture_suffix(), ".x64");
+        return;
+    }
     BOOL wow64 = TRUE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
     EXPECT_FALSE(wow64);

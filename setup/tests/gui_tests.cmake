@@ -13,9 +13,9 @@ target_link_libraries(setup_gui_driver PRIVATE comctl32 advapi32)
 add_executable(msiexec_recorder WIN32 tests/msiexec_recorder.cpp)
 target_link_options(msiexec_recorder PRIVATE -municode)
 
-add_test(NAME setup_program_is_gui_pe32
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh gui $<TARGET_FILE:LumoraSetup>)
-set_tests_properties(setup_program_is_gui_pe32 PROPERTIES LABELS "setup;pe" TIMEOUT 30)
+add_test(NAME setup_program_is_gui_pe
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh gui $<TARGET_FILE:LumoraSetup> ${CMAKE_SYSTEM_PROCESSOR})
+set_tests_properties(setup_program_is_gui_pe PROPERTIES LABELS "setup;pe" TIMEOUT 30)
 
 # The resources as Windows reads them from the built program.
 lumora_test(setup_resources_tests LABEL setup SOURCES tests/resources_test.cpp)
@@ -50,7 +50,7 @@ function(lumora_setup_gui_tests)
   # A prefix of their own: the cases swap the prefix's msiexec.exe for the
   # recording stand-in and install the demo product into it.
   set(prefix ${CMAKE_BINARY_DIR}/setup-e2e/wineprefix)
-  add_test(NAME setup_e2e_prefix COMMAND ${LUMORA_SCRIPTS}/wine-prefix.sh ${prefix})
+  add_test(NAME setup_e2e_prefix COMMAND ${LUMORA_SCRIPTS}/wine-prefix.sh ${prefix} ${LUMORA_TEST_PREFIX_ARCH})
   set_tests_properties(setup_e2e_prefix PROPERTIES FIXTURES_SETUP setup_e2e_wine LABELS setup TIMEOUT 300)
   set(cases happy_path second_run_reuses_package wine_msiexec_installs_demo
             cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
@@ -63,6 +63,10 @@ function(lumora_setup_gui_tests)
             fresh_custom_comments)
   # What every case needs, in either prefix.
   set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_PROGRAM_FRESH=$<TARGET_FILE:LumoraSetupFresh>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+  # The 64-bit program asks for the x64 package.
+  if(LUMORA_PROGRAM_64)
+    string(APPEND e2e_environment ";E2E_ARCHITECTURE=.x64")
+  endif()
   lumora_setup_e2e_tests(setup_e2e_ e2e.py setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}"
     ${CMAKE_BINARY_DIR}/setup-e2e ${cases})
   # A hostile update server (hostile_test.py): each case names what it does.
@@ -71,7 +75,7 @@ function(lumora_setup_gui_tests)
     cancel_package_byte_every_4s cancel_package_512_bytes_per_second cancel_package_endless_body
     cancel_descriptor_byte_every_4s cancel_descriptor_signature_before_head stall_before_head
     package_cut_short package_huge_length_then_stall descriptor_huge_length_cut_short signature_cut_short)
-  lumora_setup_wow64_e2e_tests("${e2e_environment}")
+  lumora_setup_wow64_e2e_tests("${e2e_environment}" setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}")
 endfunction()
 
 # lumora_setup_e2e_tests(<name prefix> <script> <prefix fixture> <environment> <work folder> <case>...):

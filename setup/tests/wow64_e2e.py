@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""End-to-end cases of LumoraSetup.exe in a 64-bit Wine prefix, where the
-32-bit program runs under WOW64 as on most users' machines.
+"""End-to-end cases of LumoraSetup.exe in a 64-bit Wine prefix: the 32-bit
+program under WOW64, as on most users' machines (a win64 prefix), or the
+64-bit program (the win64 build, a win64-only prefix).
 
 usage: wow64_e2e.py CASE
 
 The cases of e2e.py run here too (with E2E_ARCHITECTURE=.x64 the program must
 ask for Lumora.x64.msi); this file adds what only a 64-bit Windows shows:
 the x64 product installed into the 64-bit Program Files, the package kept in
-the Common Files folder of 32-bit programs, and the channel read from the
-64-bit registry view while Wow6432Node is ignored. Environment: as e2e.py,
-plus WINEARCH=win64.
+the Common Files folder of 32-bit programs by either build, and the channel
+read from the 64-bit registry view while Wow6432Node is ignored.
+Environment: as e2e.py, plus WINEARCH=win64 for the WOW64 prefix.
 """
 
 import glob
@@ -43,10 +44,10 @@ def remove_channel_values():
 
 
 def case_wine_msiexec_installs_x64_demo():
-    """Wine's msiexec, started by the 32-bit program, installs the x64 demo
-    product into the 64-bit Program Files. The program runs elevated (Wine's
-    default token), so it keeps the package in the Common Files folder a
-    32-bit process is given."""
+    """Wine's msiexec, started by the program, installs the x64 demo product
+    into the 64-bit Program Files. The program runs elevated (Wine's default
+    token), so it keeps the package in the Common Files folder of 32-bit
+    programs, where either build finds the package the other left."""
     drive_c = prefix / "drive_c"
     e2e.case_wine_msiexec_installs_demo()
     check((drive_c / "Program Files" / "Lumora Demo" / "Lumora-demo.txt").is_file(),
@@ -103,6 +104,7 @@ e2e.CASES.update({
 })
 
 if __name__ == "__main__":
-    if e2e.ARCHITECTURE != ".x64" or not (prefix / "drive_c" / "windows" / "syswow64").is_dir():
+    made = (prefix / ".lumora-ready").read_text().strip() if (prefix / ".lumora-ready").is_file() else ""
+    if e2e.ARCHITECTURE != ".x64" or made not in ("win64", "win64-only"):
         sys.exit("wow64_e2e.py runs in a 64-bit prefix with E2E_ARCHITECTURE=.x64")
     e2e.main()

@@ -10,7 +10,15 @@ lumora_test(setup_wow64_platform_tests LABEL setup WIN64
 # 64-bit prefix, with the environment every e2e case gets (gui_tests.cmake
 # calls it). The x64 package, the product in the 64-bit Program Files, the
 # channel from the 64-bit registry view.
-function(lumora_setup_wow64_e2e_tests environment)
+# The 64-bit program's build runs every e2e case in its 64-bit prefix
+# already; it adds the two cases of a 64-bit Windows there, in the same prefix
+# (<e2e fixture>, <e2e environment>).
+function(lumora_setup_wow64_e2e_tests environment e2e_fixture e2e_environment)
+  if(LUMORA_PROGRAM_64)
+    lumora_setup_e2e_tests(setup_e2e_x64_ wow64_e2e.py ${e2e_fixture} "${e2e_environment}"
+      ${CMAKE_BINARY_DIR}/setup-e2e wine_msiexec_installs_x64_demo channel_from_64_bit_view)
+    return()
+  endif()
   lumora_setup_e2e_tests(setup_e2e_x64_ wow64_e2e.py ${LUMORA_WINE64_FIXTURE}
     "${environment};${LUMORA_WINE64_ENVIRONMENT};E2E_ARCHITECTURE=.x64" ${CMAKE_BINARY_DIR}/setup-e2e-x64
     happy_path wine_msiexec_installs_x64_demo channel_from_64_bit_view)

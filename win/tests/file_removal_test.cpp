@@ -100,7 +100,11 @@ struct removal_case {
 TEST(file_removal, ends_as_the_standard_library_removal_does)
 {
     const removal_case cases[] = {
-        {L"file", [](const std::wstring& f, wembra::kernel_handle&) { make_file(f + L"1.bxo"); return f + L"1.bxo"; },
+        {L"file",
+         [](const std::wstring& f, wembra::kernel_handle&) {
+             make_file(f + L"1.bxo");
+             return f + L"1.bxo";
+         },
          false, 0},
         {L"missing-file", [](const std::wstring& f, wembra::kernel_handle&) { return f + L"1.bxr"; }, false, 0},
         {L"missing-folder", [](const std::wstring& f, wembra::kernel_handle&) { return f + L"gone\\1.bxr"; }, false, 0},

@@ -35,8 +35,8 @@ if(WIN32 AND BUILD_TESTING AND Python3_Interpreter_FOUND)
     ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX}" TIMEOUT 120)
   # The same CA in the 64-bit prefix (fixture lumora_test_ca64), trusted by
   # the 32-bit trust_ca as the 32-bit programs there will look it up. (The
-  # 64-bit library test build has that one prefix only.)
-  if(NOT LUMORA_WIN64_TESTS)
+  # 64-bit program's build has its one 64-bit prefix only.)
+  if(NOT LUMORA_PROGRAM_64)
     add_test(NAME lumora_test_ca_trust_win64
       COMMAND ${LUMORA_SCRIPTS}/wine-run.sh $<TARGET_FILE:trust_ca> Z:${LUMORA_TEST_CA_DIR}/ca.pem)
     set_tests_properties(lumora_test_ca_trust_win64 PROPERTIES
