@@ -10,7 +10,9 @@ namespace fenrix {
 
 HINSTANCE module_instance = nullptr;
 
-static_assert(sizeof(TASKDIALOGCONFIG) == 96, "the task dialog takes the 32-bit layout");
+// comctl32 reads the configuration packed to single bytes: 96 bytes in a
+// 32-bit program, 160 in a 64-bit one.
+static_assert(sizeof(TASKDIALOGCONFIG) == (sizeof(void*) == 8 ? 160 : 96), "the task dialog takes the packed layout");
 
 namespace {
 
