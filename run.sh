@@ -9,11 +9,20 @@
 # is installed into. nginx and (without a DISPLAY) Xvfb are started here and
 # stopped at the end. Run as root (port 80); safe to run again.
 #
-# usage: ./run.sh [--arch win64|win32]
-#   win64 (default): a 64-bit Windows, the machine most users have; the 32-bit
-#                    program runs under WOW64 and installs Lumora.x64.msi
-#                    into the 64-bit Program Files.
-#   win32:           a 32-bit Windows; the program installs Lumora.Win32.msi.
+# usage: ./run.sh [--program 64|32] [--arch win64|win32]
+#   --program 64 (default): the program built for x64 Windows, on a 64-bit
+#                    Windows (a 64-bit prefix, Wine's 64-bit loader); it
+#                    installs Lumora.x64.msi into the 64-bit Program Files
+#                    with Wine's 64-bit msiexec. Runs on any x86-64 machine.
+#   --program 32:    the shipped 32-bit program. It needs a machine that runs
+#                    32-bit x86 code; elsewhere the script says so and stops
+#                    before Wine (its tests run in the emulated machine:
+#                    scripts/vm32/run-suite.sh).
+#   --arch win64 (default): a 64-bit Windows, the machine most users have; the
+#                    32-bit program runs there under WOW64 and installs
+#                    Lumora.x64.msi too.
+#   --arch win32:    a 32-bit Windows (32-bit program only); it installs
+#                    Lumora.Win32.msi.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -22,10 +31,13 @@ started=$(date +%s)
 
 usage() { sed -n '/^# usage:/,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"; }
 arch=win64
+bits=64
 while [ $# -gt 0 ]; do
   case $1 in
     --arch) arch=${2:-}; shift 2 || shift ;;
     --arch=*) arch=${1#--arch=}; shift ;;
+    --program) bits=${2:-}; shift 2 || shift ;;
+    --program=*) bits=${1#--program=}; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown argument: $1" >&2; usage >&2; exit 2 ;;
   esac
@@ -35,6 +47,14 @@ case $arch in
   win32) suffix=.Win32 ;;
   *) echo "unknown architecture '$arch' (win64 or win32)" >&2; usage >&2; exit 2 ;;
 esac
+case $bits in
+  64) toolchain=mingw-x86_64 build_dir=$demo/build64 ;;
+  32) toolchain=mingw-i686 build_dir=$demo/build ;;
+  *) echo "unknown program '$bits' (64 or 32)" >&2; usage >&2; exit 2 ;;
+esac
+if [ "$bits" = 64 ] && [ "$arch" = win32 ]; then
+  echo "the 64-bit program does not run on a 32-bit Windows: use --program 32 with --arch win32" >&2; exit 2
+fi
 
 step() { printf '\n== [%3ds] %s\n' "$(( $(date +%s) - started ))" "$*"; }
 
@@ -55,15 +75,15 @@ if [ ! -f "$demo/keys/demo.key" ]; then
 fi
 cat "$demo/keys/demo.pub"
 
-step "Building LumoraSetup.exe for the update server 127.0.0.1 and the demo key, refusing replayed files (build/demo/build)"
-cmake -S . -B "$demo/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+step "Building the $bits-bit LumoraSetup.exe for the update server 127.0.0.1 and the demo key, refusing replayed files (${build_dir#"$root/"})"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
   -DLUMORA_DEPS_DIR="$root/build/deps" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DLUMORA_UPDATE_HOST=127.0.0.1 -DLUMORA_UPDATE_PORT=80 -DLUMORA_SIGNATURE_FRESHNESS=ON \
   -DLUMORA_TRUSTED_KEY_FILE="$demo/keys/demo.pub" >"$demo/configure.log" \
   || { tail -n 30 "$demo/configure.log"; exit 1; }
-cmake --build "$demo/build" --target LumoraSetup -j2 >"$demo/build.log" \
+cmake --build "$build_dir" --target LumoraSetup -j2 >"$demo/build.log" \
   || { tail -n 40 "$demo/build.log"; exit 1; }
-program=$demo/build/setup/LumoraSetup.exe
+program=$build_dir/setup/LumoraSetup.exe
 file -b "$program"
 
 step "Demo product packages (wixl): Lumora.Win32.msi and Lumora.x64.msi install Program Files\\Lumora Demo\\Lumora-demo.txt"
@@ -92,20 +112,27 @@ trap cleanup EXIT
 python3 scripts/lumora_nginx.py stop "$nginx_dir" && rm -rf "$nginx_dir"
 python3 scripts/lumora_nginx.py start "$nginx_dir" --port 80 --root "$demo/www"
 
-# The program is a 32-bit Windows program: Wine runs it only where this
-# machine runs 32-bit x86 code, under WOW64 too.
-if ! reason=$(./scripts/wine-can-run.sh); then
+# Wine runs the 32-bit program only where this machine runs 32-bit x86 code,
+# under WOW64 too; the 64-bit program runs on any x86-64 machine.
+if [ "$bits" = 32 ] && ! reason=$(./scripts/wine-can-run.sh); then
   echo "Stopping before Wine: $reason"
-  echo "The program, the demo key and the update tree are ready in build/demo; run ./run.sh on a machine that runs 32-bit code to see it install."
+  echo "The 32-bit program, the demo key and the update tree are ready in build/demo. Wine cannot run the"
+  echo "32-bit program here; run ./run.sh without --program 32 to see the 64-bit program install, or"
+  echo "scripts/vm32/run-suite.sh to run the 32-bit program's tests in the emulated machine."
   exit 1
 fi
 
-# One prefix per architecture; the 32-bit one keeps its earlier name.
-prefix_name=wineprefix
-[ "$arch" = win64 ] && prefix_name=wineprefix64
-step "Wine prefix build/demo/$prefix_name ($arch; the program asks for Lumora$suffix.msi)"
-export WINEPREFIX=$demo/$prefix_name WINEARCH=$arch
-./scripts/wine-prefix.sh "$WINEPREFIX" "$arch"
+# One prefix per program and architecture; the 32-bit program's keep their
+# earlier names. The 64-bit program's needs no 32-bit half (win64-only).
+case $bits-$arch in
+  32-win32) prefix_name=wineprefix prefix_arch=win32 ;;
+  32-win64) prefix_name=wineprefix64 prefix_arch=win64 ;;
+  64-win64) prefix_name=wineprefix-x64 prefix_arch=win64-only ;;
+esac
+step "Wine prefix build/demo/$prefix_name ($prefix_arch; the program asks for Lumora$suffix.msi)"
+export WINEPREFIX=$demo/$prefix_name
+unset WINEARCH
+./scripts/wine-prefix.sh "$WINEPREFIX" "$prefix_arch"
 # A fresh start each time: no package, log or product from an earlier run.
 rm -rf "$WINEPREFIX/drive_c/Program Files"*"/Common Files/Varnex" "$WINEPREFIX/drive_c/Program Files"*"/Lumora Demo"
 find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'Lumora*' -path '*Temp*' -exec rm -f {} + 2>/dev/null || true
@@ -120,7 +147,7 @@ else
   export LUMORA_XVFB_DIR=$demo/display
 fi
 
-step "Running LumoraSetup.exe under Wine"
+step "Running the $bits-bit LumoraSetup.exe under Wine"
 mkdir -p "$demo/run" && cp "$program" "$demo/run/LumoraSetup.exe"
 set +e
 timeout 300 ./scripts/wine-run.sh "$demo/run/LumoraSetup.exe"
