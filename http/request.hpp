@@ -5,6 +5,10 @@
 //   on_header(const char* line, std::size_t length)  each raw header line with its CR LF
 //   on_length(std::uint32_t content_length)           once, when a Content-Length of 32 bits is announced
 //   on_data(const unsigned char* data, std::uint32_t count)  each body block, in order
+// on_header and on_length run on WinHTTP's threads. on_data, and the progress
+// report of each block, run on the requesting thread inside send(), while
+// WinHTTP reads the next blocks ahead into the link's ring (request_ring.hpp):
+// what the caller does with a block no longer holds up the network.
 // Any of them may throw; the first failure of a request ends it and is thrown
 // again by send() on the requesting thread. While it waits, that thread ends
 // the request itself when the user cancels or the transfer stalls (see
@@ -94,7 +98,8 @@ public:
     hopline::connection* connection;
     // Owned by the link, which closes it (see request_link::close_handle).
     wembra::http& handle = link->handle;
-    unsigned char (&buffer)[request_link::buffer_size] = link->buffer;
+    // The first block of the link's ring, where a POST assembles its chunks.
+    unsigned char* const buffer = link->ring.front();
     // Written under the link's lock.
     std::exception_ptr error;
     wembra::kernel_handle& closed = link->closed;
@@ -131,7 +136,9 @@ protected:
 
     virtual void callback(DWORD code, LPVOID data, DWORD length)
     {
-        if (code != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING)
+        // Once the body flows, the requesting thread polls, block by block
+        // and at every look (watch()).
+        if (code != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING && !body_started)
             poll_cancel();
         switch (code) {
         case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
@@ -203,8 +210,24 @@ protected:
 
     void poll_cancel()
     {
-        if (!failed && progress && progress->cancel())
+        if (cancel_requested())
             throw fenrix::user_cancelled("operation cancelled");
+    }
+
+    // Asks the progress object whether to cancel, unless the request has
+    // failed or has been told so already. Notifications and the requesting
+    // thread ask; the question is put one at a time, so that the first yes
+    // is also the last answer asked for.
+    bool cancel_requested()
+    {
+        if (!progress || failed || cancel_seen)
+            return false;
+        AcquireSRWLockExclusive(&poll_guard);
+        const bool answer = !failed && !cancel_seen && progress->cancel();
+        if (answer)
+            cancel_seen = true;
+        ReleaseSRWLockExclusive(&poll_guard);
+        return answer;
     }
 
     void receive_response()
@@ -250,19 +273,30 @@ private:
     // read run on after the handle has been closed.
     static constexpr DWORD abandon_after_ms = 200;
 
-    // Waits for `closed`, or for a little while after a failure. Meanwhile:
-    // a cancel ends the request at once, and so does a window of the
-    // session's stall bound in which fewer bytes than its minimum moved (the
-    // first window starts with the send).
+    // Takes the body's blocks as they arrive until the handle has closed, or
+    // waits a little while after a failure. At every look: a cancel ends the
+    // request at once, and so does a window of the session's stall bound in
+    // which fewer bytes than its minimum moved (the first window starts with
+    // the send).
     void watch()
     {
         const stall_bound bound = connection->session->bound;
-        DWORD window_start = GetTickCount();
+        DWORD last_look = GetTickCount();
+        DWORD window_start = last_look;
         std::uint64_t moved_before = transferred.load();
         std::uint64_t on_wire_before = received_on_wire.load();
         bool failure_seen = false;
         DWORD failure_time = 0;
-        while (WaitForSingleObject(closed.get(), watch_interval_ms) == WAIT_TIMEOUT) {
+        for (;;) {
+            // Every block is in the ring before the handle-closing
+            // notification returns, so none is left once it has.
+            const bool handle_closed = link->ring.wait(watch_interval_ms);
+            take_blocks();
+            if (handle_closed)
+                return;
+            if (GetTickCount() - last_look < watch_interval_ms)
+                continue;
+            last_look = GetTickCount();
             if (failed) {
                 if (!failure_seen) {
                     failure_seen = true;
@@ -272,7 +306,7 @@ private:
                 }
                 continue;
             }
-            if (progress && progress->cancel()) {
+            if (cancel_requested()) {
                 fail(std::make_exception_ptr(fenrix::user_cancelled("operation cancelled")));
                 continue;
             }
@@ -349,7 +383,8 @@ private:
             }
         }
         poll_cancel();
-        read_next();
+        body_started = true;
+        read_into(link->ring.first_read());
     }
 
     void read_complete(DWORD count)
@@ -359,34 +394,74 @@ private:
             // of its announced length: that is a broken transfer, not a body.
             if (length_announced && body_received < announced_length)
                 throw std::runtime_error(cut_short_text(body_received, announced_length));
+            link->ring.ended();
             release_handle();
             return;
         }
+        // The counts are brought up to date before the block is handed
+        // over: the next read's completion may run at once on another thread.
         body_received += count;
         count_transferred(count);
-        // The next read fills the same buffer, so it starts only after
-        // on_data has taken this block; the counts are brought up to date
-        // first, since its completion may run at once on another thread.
-        on_data(static_cast<const unsigned char*>(buffer), std::uint32_t(count));
-        if (progress && content_length != 0) {
-            received += count;
-            progress->set(received);
-        }
-        poll_cancel();
-        read_next();
+        if (unsigned char* const next = link->ring.filled_one(std::uint32_t(count)))
+            read_into(next);
     }
 
     // Last in every notification that calls it: the request may be gone
     // when it returns.
-    void read_next()
+    void read_into(unsigned char* into)
     {
-        unsigned char* const into = buffer;
-        call_unlocked([into](HINTERNET h) { return WinHttpReadData(h, into, request_link::buffer_size, nullptr); },
+        call_unlocked([into](HINTERNET h) { return WinHttpReadData(h, into, request_ring::block_size, nullptr); },
                       "WinHttpReadData failed");
+    }
+
+    // On the requesting thread: hands every block that has arrived to
+    // on_data, in order, with its progress report and a cancellation poll;
+    // after a failure the blocks are only let go. When WinHTTP stopped
+    // reading on a full ring, the next read starts here.
+    void take_blocks()
+    {
+        for (;;) {
+            const request_ring::block block = link->ring.next();
+            if (!block.data)
+                return;
+            if (!failed) {
+                try {
+                    on_data(block.data, block.length);
+                    if (progress && content_length != 0) {
+                        received += T(block.length);
+                        progress->set(received);
+                    }
+                    poll_cancel();
+                } catch (...) {
+                    fail(std::current_exception());
+                }
+            }
+            if (unsigned char* const next = link->ring.taken_one(!failed))
+                read_from_requesting_thread(next);
+        }
+    }
+
+    // A read started outside any notification, so without the link's lock;
+    // WinHTTP may complete it inside the call, on this thread.
+    void read_from_requesting_thread(unsigned char* into)
+    {
+        const HINTERNET h = link->begin_call();
+        if (!h)
+            return;
+        const BOOL done = WinHttpReadData(h, into, request_ring::block_size, nullptr);
+        const DWORD code = done ? 0 : GetLastError();
+        link->end_call();
+        if (!done)
+            fail(std::make_exception_ptr(wembra::http_error(code, "WinHttpReadData failed")));
     }
 
     // Set by the first failure, which alone is stored in `error`.
     std::atomic<bool> failed{false};
+    // Set once cancel() has answered yes; cancel() is asked under poll_guard.
+    std::atomic<bool> cancel_seen{false};
+    SRWLOCK poll_guard = SRWLOCK_INIT;
+    // Set when the head has been read and the body's reads begin.
+    std::atomic<bool> body_started{false};
     // Head and body bytes received, body bytes sent: what the stall bound
     // looks at from the waiting thread.
     std::atomic<std::uint64_t> transferred{0};

@@ -1,9 +1,9 @@
 // The part of a request that WinHTTP's notifications reach: the context
-// value of the request handle, the handle itself and the buffer of its reads
+// value of the request handle, the handle itself and the blocks of its reads
 // and writes. It outlives the request when the request stopped waiting for
 // WinHTTP (a cancel, a stall): a read that WinHTTP has pending on a silent or
 // trickling server ends only when the server allows, and until then WinHTTP
-// still holds the link and may still fill its buffer.
+// still holds the link and may still fill one of its blocks.
 #pragma once
 
 #include <windows.h>
@@ -13,12 +13,13 @@
 #include <cstddef>
 
 #include "http/http_handle.hpp"
+#include "http/request_ring.hpp"
 
 namespace hopline {
 
 class request_link {
 public:
-    static constexpr std::size_t buffer_size = 8192;
+    static constexpr std::size_t buffer_size = request_ring::block_size;
 
     request_link() { InitializeCriticalSection(&guard); }
     ~request_link() { DeleteCriticalSection(&guard); }
@@ -35,6 +36,7 @@ public:
     void closing_done()
     {
         SetEvent(closed.get());
+        ring.closed();
         if (!closing_released.exchange(true))
             release();
     }
@@ -90,7 +92,8 @@ public:
     // Manual-reset; set once the handle has closed and no notification of
     // the request is running any more.
     wembra::kernel_handle closed;
-    unsigned char buffer[buffer_size] = {};
+    // The blocks of the body's reads; the first also holds what a POST writes.
+    request_ring ring;
 
 private:
     void close_if_idle()
