@@ -2,11 +2,13 @@
 // messages it receives. A reporting thread feeds it the way the signed
 // download does (signature, then content, block by block, through a
 // global_progress) while the window's thread pumps messages, as the dialog
-// thread does.
+// thread does, or while it waits for the reporting thread without pumping,
+// as the dialog thread does when it joins the worker.
 #include "setup/setup_dialog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -110,11 +112,12 @@ struct adapter_fixture {
     }
 };
 
-TEST_P(dialog_progress, sends_a_position_only_when_the_bar_moves)
+TEST_P(dialog_progress, unpaced_posts_a_position_only_when_the_bar_moves)
 {
     const download_case& c = GetParam();
     adapter_fixture f;
     ASSERT_NE(f.window.hwnd, nullptr);
+    f.adapter.bar.min_interval_ms = 0;
     feed_from_another_thread(f.window, [&] { download_reports::feed(f.adapter, c); });
 
     EXPECT_EQ(f.messages.ranges, 1);
@@ -124,6 +127,30 @@ TEST_P(dialog_progress, sends_a_position_only_when_the_bar_moves)
     EXPECT_EQ(f.messages.positions, download_reports::distinct_positions(c));
     ASSERT_FALSE(f.messages.positions.empty());
     EXPECT_EQ(f.messages.positions.back(), fenrix::progress_bar_end);
+}
+
+TEST_P(dialog_progress, at_its_pace_posts_some_movements_and_always_the_end)
+{
+    const download_case& c = GetParam();
+    adapter_fixture f;
+    ASSERT_NE(f.window.hwnd, nullptr);
+    const ULONGLONG started = GetTickCount64();
+    feed_from_another_thread(f.window, [&] { download_reports::feed(f.adapter, c); });
+    const ULONGLONG elapsed = GetTickCount64() - started;
+
+    EXPECT_EQ(f.messages.ranges, 1);
+    const std::vector<unsigned> every = download_reports::distinct_positions(c);
+    ASSERT_FALSE(f.messages.positions.empty());
+    EXPECT_EQ(f.messages.positions.front(), every.front());
+    EXPECT_EQ(f.messages.positions.back(), fenrix::progress_bar_end);
+    auto from = every.begin();
+    for (unsigned position : f.messages.positions) {
+        from = std::find(from, every.end(), position);
+        ASSERT_NE(from, every.end()) << "position " << position << " out of order or never reached";
+    }
+    // One position per interval of the feed's time, besides the first and the end.
+    EXPECT_LE(f.messages.positions.size(),
+              std::size_t(elapsed / fenrix::progress_bar_feed::default_min_interval_ms + 3));
 }
 
 INSTANTIATE_TEST_SUITE_P(downloads, dialog_progress, ::testing::ValuesIn(download_reports::cases),
@@ -147,6 +174,35 @@ TEST(dialog_progress_range, a_new_range_is_always_sent_and_its_first_position_to
     });
     EXPECT_EQ(f.messages.ranges, 3);
     EXPECT_EQ(f.messages.positions, (std::vector<unsigned>{1000, 1000, 500}));
+}
+
+TEST(dialog_progress_threads, a_reporting_thread_never_waits_for_the_dialog)
+{
+    // The dialog thread joins the worker in TDN_DESTROYED and pumps no
+    // message meanwhile: a report that waited for the dialog to take it
+    // would never return, and the worker never end.
+    adapter_fixture f;
+    ASSERT_NE(f.window.hwnd, nullptr);
+    f.adapter.bar.min_interval_ms = 0;
+    const download_case& c = download_reports::cases[0];
+    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(finished, nullptr);
+    const DWORD window_thread = GetCurrentThreadId();
+    std::thread reporter([&] {
+        download_reports::feed(f.adapter, c);
+        SetEvent(finished);
+        PostThreadMessageW(window_thread, feed_done, 0, 0);
+    });
+    const DWORD waited = WaitForSingleObject(finished, 60000);
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "the reporting thread waited for the window's thread";
+    // Now the window takes what was left for it, in order.
+    const bool done = f.window.pump_until_done();
+    reporter.join();
+    CloseHandle(finished);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(f.messages.ranges, 1);
+    EXPECT_EQ(f.messages.positions_before_range, 0);
+    EXPECT_EQ(f.messages.positions, download_reports::distinct_positions(c));
 }
 
 TEST(dialog_progress_cancel, is_seen_at_the_next_poll)

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
@@ -60,10 +62,19 @@ TEST(progress_bar_scale, is_1000_over_the_unsigned_difference)
 }
 
 // What the dialog's adapter does with a feed, less the window: the
-// positions it would send.
+// positions it would send, with a clock that moves ms_per_report
+// milliseconds before each report.
 struct bar_sink : fenrix::progress<unsigned int> {
+    explicit bar_sink(std::uint32_t ms_per_report = fenrix::progress_bar_feed::default_min_interval_ms,
+                      std::uint32_t clock_start = 0)
+        : ms_per_report(ms_per_report), now(clock_start)
+    {
+    }
     fenrix::progress_bar_feed bar;
+    std::uint32_t ms_per_report;
+    std::uint32_t now;
     std::vector<unsigned> sent;
+    std::vector<std::uint32_t> sent_at;
     int ranges = 0;
     void set_range(unsigned int start, unsigned int end) override
     {
@@ -72,9 +83,12 @@ struct bar_sink : fenrix::progress<unsigned int> {
     }
     void set(unsigned int value) override
     {
+        now += ms_per_report;
         unsigned position = 0;
-        if (bar.moves(value, position))
+        if (bar.moves(value, now, position)) {
             sent.push_back(position);
+            sent_at.push_back(now);
+        }
     }
 };
 
@@ -82,7 +96,7 @@ using download_reports::download_case;
 
 class progress_bar_feed : public ::testing::TestWithParam<download_case> {};
 
-TEST_P(progress_bar_feed, passes_a_position_only_when_the_bar_moves)
+TEST_P(progress_bar_feed, passes_every_movement_of_reports_an_interval_apart)
 {
     const download_case& c = GetParam();
     bar_sink sink;
@@ -92,6 +106,33 @@ TEST_P(progress_bar_feed, passes_a_position_only_when_the_bar_moves)
     EXPECT_EQ(sink.sent, download_reports::distinct_positions(c));
     ASSERT_FALSE(sink.sent.empty());
     EXPECT_EQ(sink.sent.back(), fenrix::progress_bar_end);
+}
+
+TEST_P(progress_bar_feed, passes_fast_reports_at_most_once_an_interval_and_always_the_end)
+{
+    // A report every millisecond, from a clock about to wrap.
+    const download_case& c = GetParam();
+    bar_sink sink(1, 0xFFFFFF00u);
+    download_reports::feed(sink, c);
+    const std::vector<unsigned> every = download_reports::distinct_positions(c);
+    ASSERT_FALSE(sink.sent.empty());
+    EXPECT_EQ(sink.sent.front(), every.front());
+    EXPECT_EQ(sink.sent.back(), fenrix::progress_bar_end);
+    // In order, each one a movement the bar makes, and spaced out but for the end.
+    auto from = every.begin();
+    for (std::size_t i = 0; i < sink.sent.size(); ++i) {
+        from = std::find(from, every.end(), sink.sent[i]);
+        ASSERT_NE(from, every.end()) << "position " << sink.sent[i] << " out of order or never reached";
+        if (i > 0 && sink.sent[i] != fenrix::progress_bar_end) {
+            EXPECT_GE(std::uint32_t(sink.sent_at[i] - sink.sent_at[i - 1]),
+                      fenrix::progress_bar_feed::default_min_interval_ms)
+                << "position " << sink.sent[i];
+        }
+    }
+    // No more than the reports' time allows: where the bar would move on
+    // every report (5000 one-byte blocks), one position in 50.
+    const std::size_t reports = std::size_t((c.size + c.block - 1) / c.block) + 1;
+    EXPECT_LE(sink.sent.size(), reports / fenrix::progress_bar_feed::default_min_interval_ms + 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(downloads, progress_bar_feed, ::testing::ValuesIn(download_reports::cases),
@@ -114,6 +155,39 @@ TEST(progress_bar_feed_range, a_new_range_lets_its_first_position_through)
     sink.set(1001);
     sink.set(999);  // backwards moves the bar too
     EXPECT_EQ(sink.sent, (std::vector<unsigned>{1000, 1000, 1000, 500, 499}));
+}
+
+struct paced_report {
+    std::uint32_t ms_since_last;
+    unsigned value;
+    bool passes;
+};
+
+TEST(progress_bar_feed_pace, holds_back_movements_within_the_interval)
+{
+    bar_sink sink(0);
+    sink.set_range(0, 1000);
+    const paced_report reports[] = {
+        {0, 100, true},    // the first of the range
+        {10, 200, false},  // too soon
+        {39, 300, false},  // 49 ms after the last that passed
+        {1, 400, true},    // 50 ms after it
+        {50, 400, false},  // the bar stands there already
+        {0, 1000, true},   // the end of the bar passes at once
+        {0, 1000, false},  // and once
+        {0, 990, false},   // a step back within the interval is held too
+        {50, 990, true},
+    };
+    std::vector<unsigned> expected;
+    for (const paced_report& report : reports) {
+        sink.now += report.ms_since_last;
+        const std::size_t before = sink.sent.size();
+        sink.set(report.value);
+        EXPECT_EQ(sink.sent.size() > before, report.passes) << "value " << report.value;
+        if (report.passes)
+            expected.push_back(report.value);
+    }
+    EXPECT_EQ(sink.sent, expected);
 }
 
 }  // namespace
