@@ -442,6 +442,43 @@ def case_cancel_during_package():
         server.stop()
 
 
+def stored_package_files():
+    """The package files in either package folder, as a run left them."""
+    drive_c = prefix / "drive_c"
+    patterns = [f"users/*/AppData/Local/Temp/{STEM}.msi", f"users/*/Temp/{STEM}.msi",
+                f"Program Files*/Common Files/Varnex/Kestrup/{STEM}.msi"]
+    return [path for pattern in patterns for path in glob.glob(str(drive_c / pattern))]
+
+
+def case_close_window_during_package():
+    """Closing the window (its close box, Alt+F4), not Cancel, while the bar
+    moves fast, many times at different points of the download: each run
+    ends as cancelled, at once, and leaves no package. The dialog closes only
+    after it has joined the worker, and no progress report of the worker or
+    of WinHTTP's threads may wait for it meanwhile."""
+    package = package_bytes(6_000_000)
+    tree = standard_tree(package)
+    # About three seconds for the package: the bar moves on every block.
+    server = Nginx(tree.root, work / "nginx", slow=r"\.msi$", rate="2m")
+    try:
+        app = app_folder(env["E2E_PROGRAM"])
+        for position in (120, 300, 450, 600, 750, 900, 200, 520, 680, 840):
+            remove_stored_packages()
+            name = f"close-at-{position}"
+            report = run_driver(name, app, ["wait-progress-page", "60", "wait-progress", str(position), "60",
+                                            "close", "wait-exit", "30"])
+            check_equal(first(report, "closed"), "window", f"{name}: the window was closed")
+            shown = int(first(report, "progress") or -1)
+            check(position <= shown < 1000, f"{name}: closed with the bar moving (at {shown})")
+            check_equal(first(report, "exit"), "1223", f"{name}: exit code")
+            check_equal(first(report, "error-box-seen"), "no", f"{name}: no error box")
+            print(f"{name}: exit {first(report, 'exit-after-click-ms')} ms after the close")
+            check(not RECORD.exists(), f"{name}: no installer started")
+            check_equal(stored_package_files(), [], f"{name}: no package left")
+    finally:
+        server.stop()
+
+
 def case_cancel_during_descriptor():
     """Cancel while the descriptor trickles in: the descriptor's transfer
     ends at once, the exit code is 1223 and the package is never asked for."""
@@ -793,6 +830,7 @@ CASES = {
     "wine_msiexec_installs_demo": case_wine_msiexec_installs_demo,
     "cancel_during_package": case_cancel_during_package,
     "cancel_during_descriptor": case_cancel_during_descriptor,
+    "close_window_during_package": case_close_window_during_package,
     "language_page_choice": case_language_page_choice,
     "language_page_cancel": case_language_page_cancel,
     "worker_thread_cannot_start": case_worker_thread_cannot_start,

@@ -17,13 +17,15 @@
 //   wait-error-box SECONDS       a message box is shown: caption, text, owner
 //   dismiss-error-box            presses the message box's OK button
 //   click ID                     presses the dialog's button ID (2 is Cancel)
+//   close                        closes the dialog's window as its title bar's
+//                                close box and Alt+F4 do (SC_CLOSE), not by a button
 //   note-dialog                  whether the dialog is on screen now ("dialog-open")
 //   screenshot NAME              asks the caller for a screenshot: prints
 //                                "SCREENSHOT NAME" and waits for REPORT-dir\NAME.png
 //   sleep MILLISECONDS
 //   wait-exit SECONDS            the process ends: exit code, highest progress
 //                                position seen, whether a message box appeared,
-//                                and the milliseconds since the last click
+//                                and the milliseconds since the last click or close
 //   note-user-key SUBKEY         the values of HKEY_CURRENT_USER\SUBKEY as
 //                                "user-value: NAME=NUMBER" lines, or
 //                                "user-key: missing"
@@ -407,6 +409,15 @@ int run(int argc, wchar_t** argv)
             if (ok) {
                 last_click = now.QuadPart;
                 note("clicked", std::to_string(id));
+            }
+        } else if (command == L"close") {
+            HWND dialog = find_dialog();
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
+            ok = dialog && PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            if (ok) {
+                last_click = now.QuadPart;
+                note("closed", "window");
             }
         } else if (command == L"note-dialog") {
             sample();

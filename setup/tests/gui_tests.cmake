@@ -53,7 +53,8 @@ function(lumora_setup_gui_tests)
   add_test(NAME setup_e2e_prefix COMMAND ${LUMORA_SCRIPTS}/wine-prefix.sh ${prefix} ${LUMORA_TEST_PREFIX_ARCH})
   set_tests_properties(setup_e2e_prefix PROPERTIES FIXTURES_SETUP setup_e2e_wine LABELS setup TIMEOUT 300)
   set(cases happy_path second_run_reuses_package wine_msiexec_installs_demo
-            cancel_during_package cancel_during_descriptor language_page_choice language_page_cancel
+            cancel_during_package cancel_during_descriptor close_window_during_package
+            language_page_choice language_page_cancel
             worker_thread_cannot_start no_display
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
             failure_descriptor_without_url failure_unsupported_scheme failure_tampered_package
