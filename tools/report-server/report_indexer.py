@@ -140,7 +140,7 @@ class Indexer:
             if self.index.is_transient(e):
                 log("%s not recorded, to be read again: %s" % (name, e))
                 return
-            summary = report_reading.unreadable("the index refused what the report holds: %s" % e)
+            summary = report_reading.unreadable("the report could not be indexed: %s" % e)
         try:
             self.index.set_summary(name, summary, report_reading.group_key(summary["signature"]))
         except Exception as e:  # noqa: BLE001 - left to be read again

@@ -108,8 +108,8 @@ class HostileInputTest(ViewCase):
                 self.assert_all_read(server)
                 self.assertEqual(self.groups(server), {NAMED: 4,
                                                        "Unreadable reports": 1})
-                self.assertEqual(self.reasons(server), {"the index refused what the report holds: invalid byte"
-                                                        " sequence for encoding": 1})
+                self.assertEqual(self.reasons(server),
+                                 {"the report could not be indexed: invalid byte sequence for encoding": 1})
 
     def test_a_database_that_fails_leaves_the_report_to_be_read_again(self):
         store = fx.fresh_folder("transient")
