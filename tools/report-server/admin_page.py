@@ -31,10 +31,10 @@ BUILDS_IN_LIST = 3
 STYLE = """
 body { font: 14px/1.4 system-ui, sans-serif; margin: 1.5em 2em; color: #1d232b; overflow-wrap: anywhere; }
 h1 { font-size: 1.5em; margin-bottom: .2em; } h2 { font-size: 1.1em; margin-top: 1.6em; }
-table { border-collapse: collapse; width: 100%; }
+table { border-collapse: collapse; width: 100%; table-layout: fixed; }
+col.count { width: 7em; } col.chart { width: 200px; } col.time { width: 8em; } col.builds { width: 22%; }
 td, th { padding: .35em .8em; border-bottom: 1px solid #dde2e8; text-align: left; vertical-align: middle; }
 th { font-weight: 600; color: #556; } td.count { font-weight: 700; text-align: right; }
-td.chart { width: 180px; } td.time { white-space: nowrap; }
 a { color: #0b57b5; text-decoration: none; } a:hover { text-decoration: underline; }
 code, .mono { font-family: ui-monospace, monospace; font-size: 13px; }
 .muted { color: #6b7480; } .unreadable { color: #a03020; }
@@ -111,7 +111,8 @@ def groups_page(index, store=None, today=None):
     body = ("<h1>Crashes</h1><p class=\"muted\"><span id=\"crashes\">%d</span> crashes in %d groups, from"
             " <span id=\"total\">%d</span> report files (<span id=\"unread\">%d</span> not read yet; a .bxr report"
             " counts with its .bxo report); last %d days per group.</p>"
-            "<table id=\"groups\"><thead><tr><th>Crashes</th><th>Crash</th><th>Per day</th><th>First seen (UTC)</th>"
+            "<table id=\"groups\"><colgroup><col class=\"count\"><col><col class=\"chart\"><col class=\"time\">"
+            "<col class=\"time\"><col class=\"builds\"></colgroup><thead><tr><th>Crashes</th><th>Crash</th><th>Per day</th><th>First seen (UTC)</th>"
             "<th>Last seen (UTC)</th><th>Builds</th></tr></thead><tbody>%s</tbody></table>"
             % (crashes, len(groups), files, unread, CHART_DAYS,
                "".join(rows) or '<tr><td colspan="6">No reports yet.</td></tr>'))
@@ -130,11 +131,11 @@ def signature_part(group, details):
     exceptions = details.get("exceptions") or [{}]
     code = exceptions[0].get("code")
     name = exceptions[0].get("name")
-    return ('<h2>Signature</h2><p>Reports fall into this group by their exception code, %s%s, and the top %s'
+    frames = "top frame" if len(group.top_frames) == 1 else "top %d frames" % len(group.top_frames)
+    return ('<h2>Signature</h2><p>Reports fall into this group by their exception code, %s%s, and the %s'
             ' of the program\'s own module:</p><ol class="signature" id="signature">%s</ol>'
-            % (hex32(code), " " + visible(name) if name else "",
-               plural(len(group.top_frames), "frame", "frames"), "".join("<li>%s</li>" % visible(f)
-                                                                         for f in group.top_frames)))
+            % (hex32(code), " " + visible(name) if name else "", frames,
+               "".join("<li>%s</li>" % visible(f) for f in group.top_frames)))
 
 
 def missing_part(missing):

@@ -120,7 +120,10 @@ class Index:
     def is_transient(self, error):
         """Whether `error` is the database's state (a lost connection, a lock
         held too long) rather than anything about the data written."""
-        return isinstance(error, (self.driver.OperationalError, TimeoutError))
+        transient = (self.driver.OperationalError, TimeoutError)
+        if self.postgres:  # psycopg2's word for a connection that is gone
+            transient += (self.driver.InterfaceError,)
+        return isinstance(error, transient)
 
     @contextlib.contextmanager
     def _connection(self):
