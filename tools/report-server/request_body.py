@@ -33,9 +33,9 @@ def body_length(headers):
     codings = headers.get_all("Transfer-Encoding") or []
     lengths = headers.get_all("Content-Length") or []
     if codings:
-        # Both present is how requests are smuggled past a proxy: refused.
-        if lengths:
-            raise BadRequest(400, "Transfer-Encoding and Content-Length together")
+        # Transfer-Encoding overrides a Content-Length beside it (RFC 9112,
+        # 6.3): Wine's WinHTTP sends "Content-Length: 1" with every chunked
+        # POST. No proxy behind this server could read the body otherwise.
         coding = ",".join(codings).strip(" \t").lower()
         if coding != "chunked":
             raise BadRequest(501, "transfer coding %s is not supported; send the body chunked" % coding[:40])

@@ -202,7 +202,6 @@ class HostileInputTest(ViewCase):
             ("Content-Length: 0x10", head("Content-Length: 0x10\r\n") + b"x" * 16, 400),
             ("Content-Length: 1e3", head("Content-Length: 1e3\r\n"), 400),
             ("two lengths that differ", head("Content-Length: 5\r\nContent-Length: 6\r\n") + b"123456", 400),
-            ("a length and chunked", head("Content-Length: 5\r\nTransfer-Encoding: chunked\r\n") + b"0\r\n\r\n", 400),
             ("an unknown transfer coding", head("Transfer-Encoding: gzip, chunked\r\n") + b"0\r\n\r\n", 501),
             ("no length at all", head(""), 411),
             ("a length beyond any report", head("Content-Length: 99999999999\r\n"), 413),
@@ -224,13 +223,16 @@ class HostileInputTest(ViewCase):
         self.assertEqual(report_files.stored_names(os.path.join(store, "reports")), [], "nothing stored")
         self.assertEqual(server.index.count(), 0, "nothing indexed")
 
-        # What HTTP allows is taken: extensions, trailer fields, equal lengths.
+        # What HTTP allows is taken: extensions, trailer fields, equal
+        # lengths, and a Content-Length beside chunked coding, which the
+        # coding overrides (Wine's WinHTTP sends one with every chunked POST).
         legal = [chunked(b"2;name=value\r\nOK\r\n0\r\nTrailer-Field: x\r\n\r\n"),
-                 head("Content-Length: 2\r\nContent-Length: 2\r\n") + b"OK"]
+                 head("Content-Length: 2\r\nContent-Length: 2\r\n") + b"OK",
+                 head("Content-Length: 1\r\nTransfer-Encoding: chunked\r\n") + b"2\r\nOK\r\n0\r\n\r\n"]
         for request in legal:
             self.assertEqual(fx.raw_request(server.port, self.certificate[0], request), 200)
         names = report_files.stored_names(os.path.join(store, "reports"))
-        self.assertEqual(len(names), 2)
+        self.assertEqual(len(names), len(legal))
         for name in names:
             with open(os.path.join(store, "reports", name), "rb") as f:
                 self.assertEqual(f.read(), b"OK")
