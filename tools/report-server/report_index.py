@@ -25,7 +25,8 @@ import threading
 CONNECTIONS = 8          # per server: bounds the database's connections
 CONNECTION_WAIT = 60     # seconds a request waits for a free connection
 # A .bxr report follows its .bxo report within seconds (the reporter sends
-# it when the server answers 449); an hour allows for a slow client.
+# it when the server answers 449, after the .bxo report is stored); an hour
+# allows for a slow client.
 PAIRING_WINDOW = datetime.timedelta(hours=1)
 TIME_FORMAT = "%Y-%m-%d %H:%M:%S"
 
@@ -247,26 +248,23 @@ class Index:
 
     @staticmethod
     def _pair(c, report_id, kind, fingerprint, received):
-        """Links a .bxr report to the .bxo report of the same crash: the
-        nearest one before it (by arrival) that has no .bxr report yet."""
+        """Links a .bxr report to the .bxo report of the same crash: one with
+        the same fingerprint that came at most PAIRING_WINDOW before it (the
+        latest of them). Either may be read first, so both look. Only the
+        times decide: reports found in the folder at start-up get their rows
+        in name order, which within a second is random."""
         now = datetime.datetime.strptime(received, TIME_FORMAT)
-        earliest, latest = ((now - PAIRING_WINDOW).strftime(TIME_FORMAT), (now + PAIRING_WINDOW).strftime(TIME_FORMAT))
         if kind == "bxr":
-            if c.execute("SELECT crash_of FROM reports WHERE id = ?", (report_id,)).fetchone()[0] is not None:
-                return
-            found = c.execute("SELECT id FROM reports r WHERE kind = 'bxo' AND fingerprint = ? AND id < ?"
-                              " AND received >= ? AND NOT EXISTS (SELECT 1 FROM reports d WHERE d.crash_of = r.id)"
-                              " ORDER BY id DESC LIMIT 1", (fingerprint, report_id, earliest)).fetchone()
+            earliest = (now - PAIRING_WINDOW).strftime(TIME_FORMAT)
+            found = c.execute("SELECT id FROM reports WHERE kind = 'bxo' AND fingerprint = ? AND received >= ?"
+                              " AND received <= ? ORDER BY received DESC, id DESC LIMIT 1",
+                              (fingerprint, earliest, received)).fetchone()
             if found:
                 c.execute("UPDATE reports SET crash_of = ? WHERE id = ?", (found[0], report_id))
         else:
-            if c.execute("SELECT 1 FROM reports WHERE crash_of = ?", (report_id,)).fetchone():
-                return
-            found = c.execute("SELECT id FROM reports WHERE kind = 'bxr' AND fingerprint = ? AND id > ?"
-                              " AND received <= ? AND crash_of IS NULL ORDER BY id LIMIT 1",
-                              (fingerprint, report_id, latest)).fetchone()
-            if found:
-                c.execute("UPDATE reports SET crash_of = ? WHERE id = ?", (report_id, found[0]))
+            latest = (now + PAIRING_WINDOW).strftime(TIME_FORMAT)
+            c.execute("UPDATE reports SET crash_of = ? WHERE kind = 'bxr' AND fingerprint = ? AND crash_of IS NULL"
+                      " AND received >= ? AND received <= ?", (report_id, fingerprint, received, latest))
 
     def missing_builds(self):
         """Every (module, time stamp) some report lacks symbols for."""

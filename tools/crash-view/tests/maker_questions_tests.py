@@ -136,18 +136,23 @@ class MakerQuestionsTest(ViewCase):
                 self.assertEqual((front.by_id["crashes"], front.by_id["total"]), ("7", "11"))
                 self.assertEqual(int(front.rows[0][0]), 7)
 
-                # Read in either order, a .bxr report finds its .bxo report.
+                # Stored (as the start-up scan finds files: in name order,
+                # random within a second) and read in either order, a .bxr
+                # report finds its .bxo report.
                 folder = os.path.join(store, "alone")
                 os.makedirs(folder)
                 index = report_index.Index(self.database(backend, folder))
                 index.migrate()
                 indexer = report_indexer.Indexer(index, folder, fx.READER, self.symbols)
-                for first_read in ("bxr", "bxo"):
-                    names = {"bxo": indexer.store(self.crash(trace=["order " + first_read])),
-                             "bxr": indexer.store(self.crash(trace=["order " + first_read], detailed=True))}
-                    indexer.read([names[first_read]])
-                    indexer.read([names["bxo" if first_read == "bxr" else "bxr"]])
-                self.assertEqual((index.crashes(), index.count()), (2, 4))
+                orders = [("bxo", "bxr"), ("bxr", "bxo")]
+                for stored in orders:
+                    for read in orders:
+                        trace = ["stored %s first, read %s first" % (stored[0], read[0])]
+                        bodies = {"bxo": self.crash(trace=trace), "bxr": self.crash(trace=trace, detailed=True)}
+                        names = {kind: indexer.store(bodies[kind]) for kind in stored}
+                        for kind in read:
+                            indexer.read([names[kind]])
+                self.assertEqual((index.crashes(), index.count()), (4, 8))
                 index.close()
 
     def test_group_pages_show_signature_builds_missing_symbols_and_every_reason(self):
