@@ -28,7 +28,8 @@ std::string inflate_report(const std::string& compressed, std::size_t limit)
         out.append(buffer, sizeof buffer - z.avail_out);
         if (out.size() > limit) {
             inflateEnd(&z);
-            throw report_error("the report inflates to more than " + std::to_string(limit) + " bytes");
+            throw report_error("the report inflates to more than " + std::to_string(limit) +
+                               " bytes, more than any crash report holds");
         }
         if (result == Z_BUF_ERROR && z.avail_in == 0) {
             inflateEnd(&z);

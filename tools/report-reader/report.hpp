@@ -59,9 +59,20 @@ struct report {
     std::vector<frame_record> frames;
 };
 
+// The most a report may inflate to. The largest real report is the .bxr
+// report of a stack overflow: its snapshots lie within the faulting thread's
+// stack (2 MiB reserved by MinGW's linker, 1 MiB by others) and every frame
+// takes at least 8 bytes of that stack (16 on x64), for a record of at most
+// 24 bytes; so the stack part stays below 3 x 2 MiB. The rest is small: at
+// most 10 trace lines, 64 exception records and one context. 16 MiB leaves
+// room for a thread with a stack of 5 MiB, and a body that inflates to more
+// is no report but a zlib bomb: inflating stops there, before parsing could
+// multiply it in memory.
+inline constexpr std::size_t max_inflated_size = 16u << 20;
+
 // Inflates exactly one zlib stream with nothing after it; at most `limit`
 // bytes of output.
-std::string inflate_report(const std::string& compressed, std::size_t limit = 256u << 20);
+std::string inflate_report(const std::string& compressed, std::size_t limit = max_inflated_size);
 
 report parse_report(const std::string& content);
 

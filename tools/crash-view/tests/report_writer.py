@@ -54,3 +54,32 @@ class Crash:
 
     def body(self):
         return zlib.compress(self.content(), 9)
+
+
+def _compressed(head, zeros):
+    """`head` and `zeros` zero bytes in one zlib stream at level 9,
+    compressed a block at a time."""
+    z = zlib.compressobj(9)
+    out = [z.compress(head)]
+    block = bytes(1 << 20)
+    while zeros:
+        out.append(z.compress(block[:min(zeros, len(block))]))
+        zeros -= min(zeros, len(block))
+    out.append(z.flush())
+    return b"".join(out)
+
+
+def zlib_bomb(inflated=200 << 20):
+    """A .bxo report whose trace section claims `inflated` bytes of zeros: a
+    body of about 200 kB per 200 MiB."""
+    head = b"BXO1" + struct.pack("<HIIII", MACHINE_I386, 0xC0000005, 0, 0x401000, 0)
+    return _compressed(head + b"DOOP" + struct.pack("<I", inflated // 2), inflated)
+
+
+def frame_flood(inflated=(16 << 20) - 64):
+    """A .bxo report of one module and as many frame records as fit in
+    `inflated` bytes: just below the reader's limit, two million frames,
+    which the reader must hold in memory to read."""
+    head = (b"BXO1" + struct.pack("<HIIII", MACHINE_I386, 0xC0000005, 0, 0x401000, 0) + b"MOD1" + _text("a.exe")
+            + struct.pack("<II", 1, 0x400000))
+    return zlib.compress(head + b"FUN1\x10\0\0\0" * ((inflated - len(head)) // 8), 9)

@@ -11,7 +11,10 @@ CHROMIUM (/usr/bin/chromium).
 
 import contextlib
 import html.parser
+import json
 import os
+import select
+import shlex
 import shutil
 import socket
 import ssl
@@ -69,6 +72,37 @@ def upload(port, chain, body, seconds=60):
                     break
                 reply += block
             return int(reply.split(b" ", 2)[1])
+
+
+def raw_request(port, chain, data, seconds=10):
+    """Sends `data` as it is and returns the reply's status, or None when the
+    connection closes without one. `seconds` bounds the wait, and is far
+    below the server's own 30 s socket time-out: a server that waits for
+    bytes that never come fails here."""
+    with socket.create_connection(("127.0.0.1", port), timeout=seconds) as raw:
+        with client_context(chain).wrap_socket(raw, server_hostname="127.0.0.1") as s:
+            try:
+                s.sendall(data)
+            except OSError:
+                pass  # the server may answer and close before taking it all
+            reply = b""
+            try:
+                while b"\r\n" not in reply:
+                    block = s.recv(4096)
+                    if not block:
+                        break
+                    reply += block
+            except (ConnectionResetError, ssl.SSLError):
+                pass
+            return int(reply.split(b" ", 2)[1]) if b"\r\n" in reply else None
+
+
+def upload_in_chunks(port, chain, body, chunk, seconds=120):
+    """Posts `body` in chunks of `chunk` bytes (a hostile client's framing); the status."""
+    head = _request_head(port)
+    parts = [head] + [b"%X\r\n%s\r\n" % (len(body[i:i + chunk]), body[i:i + chunk])
+                      for i in range(0, len(body), chunk)] + [b"0\r\n\r\n"]
+    return raw_request(port, chain, b"".join(parts), seconds)
 
 
 def upload_cut_off(port, chain, body, seconds=30):
@@ -177,6 +211,79 @@ def chromium(*arguments, seconds=60):
         shutil.rmtree(profile, ignore_errors=True)
 
 
+def chromium_evaluate(url, expressions, width=1000, height=700, seconds=60):
+    """The values of JavaScript `expressions` in `url` once headless Chromium
+    has loaded and laid it out in a window `width` pixels wide. They are
+    evaluated through the DevTools protocol on a pipe (no port), so the
+    page's own policy, which allows no script, stays as it is."""
+    profile = fresh_folder("chromium-profile-%d" % time.monotonic_ns())
+    to_browser, from_browser = os.pipe(), os.pipe()
+    command = [ENV.get("CHROMIUM", "/usr/bin/chromium"), "--headless", "--no-sandbox", "--disable-gpu",
+               "--disable-quic", "--no-first-run", "--disable-background-networking", "--disable-component-update",
+               "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile, "--remote-debugging-pipe",
+               "--window-size=%d,%d" % (width, height), "about:blank"]
+    # The browser reads the protocol on descriptor 3 and writes on 4; bash,
+    # unlike dash, moves descriptors above 9 there.
+    shell = "exec %s 3<&%d 4>&%d" % (shlex.join(command), to_browser[0], from_browser[1])
+    browser = subprocess.Popen(["bash", "-c", shell], pass_fds=(to_browser[0], from_browser[1]),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(to_browser[0])
+    os.close(from_browser[1])
+    deadline = time.monotonic() + seconds
+    received = bytearray()
+    counter = [0]
+
+    def call(method, params=None, session=None):
+        counter[0] += 1
+        message = {"id": counter[0], "method": method, "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        os.write(to_browser[1], json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in received:
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([from_browser[0]], [], [], left)[0]:
+                    raise TimeoutError("Chromium did not answer %s in time" % method)
+                block = os.read(from_browser[0], 65536)
+                if not block:
+                    raise RuntimeError("Chromium ended")
+                received.extend(block)
+            end = received.index(b"\0")
+            reply = json.loads(received[:end])
+            del received[:end + 1]
+            if reply.get("id") == counter[0]:
+                if "error" in reply:
+                    raise RuntimeError("%s: %s" % (method, reply["error"]))
+                return reply["result"]
+
+    def evaluate(expression, session):
+        result = call("Runtime.evaluate", {"expression": expression, "returnByValue": True}, session)
+        if "exceptionDetails" in result:
+            raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))
+        return result["result"].get("value")
+
+    try:
+        target = call("Target.createTarget", {"url": url})["targetId"]
+        session = call("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
+        # The new target shows about:blank first: wait for the page itself.
+        while evaluate("location.href + ' ' + document.readyState", session) != url + " complete":
+            if time.monotonic() > deadline:
+                raise TimeoutError("%s did not load in time" % url)
+            time.sleep(0.1)
+        return [evaluate(e, session) for e in expressions]
+    finally:
+        with contextlib.suppress(OSError):
+            os.write(to_browser[1], json.dumps({"id": 0, "method": "Browser.close"}).encode() + b"\0")
+        os.close(to_browser[1])
+        os.close(from_browser[0])
+        try:
+            browser.wait(20)
+        except subprocess.TimeoutExpired:
+            browser.kill()
+            browser.wait(10)
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 class Dom(html.parser.HTMLParser):
     """The elements and text of a page as Chromium rendered it."""
 
@@ -185,8 +292,11 @@ class Dom(html.parser.HTMLParser):
         self.elements = []   # (tag, attributes)
         self.rows = []       # text of each table row's cells, for tr.group rows
         self.texts = []
+        self.by_id = {}      # id -> text of the element
+        self.items = {}      # id of a list -> text of each of its items
         self._row = None
         self._cell = None
+        self._open = []      # [tag, id, text] of the elements open now
         self.feed(text)
 
     def handle_starttag(self, tag, attrs):
@@ -196,6 +306,8 @@ class Dom(html.parser.HTMLParser):
             self._row = []
         elif tag == "td" and self._row is not None:
             self._cell = ""
+        if tag not in ("br", "hr", "img", "input", "link", "meta", "wbr"):  # elements without an end
+            self._open.append([tag, attrs.get("id"), ""])
 
     def handle_endtag(self, tag):
         if tag == "td" and self._row is not None and self._cell is not None:
@@ -204,11 +316,21 @@ class Dom(html.parser.HTMLParser):
         elif tag == "tr" and self._row is not None:
             self.rows.append(self._row)
             self._row = None
+        while any(name == tag for name, _, _ in self._open):
+            name, element_id, text = self._open.pop()
+            if element_id:
+                self.by_id[element_id] = text.strip()
+            if name == "li" and self._open and self._open[-1][1]:
+                self.items.setdefault(self._open[-1][1], []).append(text.strip())
+            if name == tag:
+                break
 
     def handle_data(self, data):
         self.texts.append(data)
         if self._cell is not None:
             self._cell += data
+        for element in self._open:
+            element[2] += data
 
     def text(self):
         return "".join(self.texts)

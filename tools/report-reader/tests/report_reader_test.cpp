@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -204,6 +205,58 @@ TEST(ReportReader, RejectsWhatIsNotOneZlibStream)
     corrupt[corrupt.size() - 1] ^= 0x55;
     EXPECT_THROW(inflate_report(corrupt), report_error) << "wrong checksum";
     EXPECT_THROW(inflate_report(compress_text(std::string(100000, 'a')), 1000), report_error) << "over the limit";
+}
+
+// `head` followed by `zeros` zero bytes, compressed a block at a time: a
+// body of a few hundred kilobytes that inflates to hundreds of megabytes.
+std::string compress_with_zeros(const std::string& head, std::size_t zeros)
+{
+    z_stream z{};
+    EXPECT_EQ(deflateInit(&z, 9), Z_OK);
+    std::string out;
+    const std::string block(1 << 20, '\0');
+    char buffer[65536];
+    const auto feed = [&](const std::string& data, int flush) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        z.avail_in = uInt(data.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, flush);
+            out.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    };
+    feed(head, Z_NO_FLUSH);
+    for (std::size_t done = 0; done < zeros; done += block.size())
+        feed(block.substr(0, std::min(block.size(), zeros - done)), Z_NO_FLUSH);
+    feed({}, Z_FINISH);
+    deflateEnd(&z);
+    return out;
+}
+
+TEST(ReportReader, InflatesTheLargestRealReportButNotABomb)
+{
+    // A stack overflow in a 2 MiB stack: a frame every 8 bytes, each with
+    // its 8 bytes of snapshot.
+    constexpr std::uint32_t frames = (2u << 20) / 8;
+    builder overflow = bxr_header();
+    overflow.module(u"host.exe", 0x400000, true);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        overflow.frame(0x1000).u32(8).u32(0x00200000 - 8 * i).raw(std::string(8, 's'));
+    ASSERT_LT(overflow.data.size(), max_inflated_size);
+    EXPECT_EQ(parse_report(inflate_report(compress_text(overflow.data))).frames.size(), frames);
+
+    // A trace section that claims 100 million code units, all zero.
+    builder head = bxo_header();
+    head.exception(0xC0000005, 0x401000).tag("DOOP").u32(100u << 20);
+    const std::string bomb = compress_with_zeros(head.data, 200u << 20);
+    ASSERT_LT(bomb.size(), 1u << 20);
+    try {
+        inflate_report(bomb);
+        ADD_FAILURE() << "a body that inflates to 200 MiB was read";
+    } catch (const report_error& e) {
+        EXPECT_STREQ(e.what(), "the report inflates to more than 16777216 bytes, more than any crash report holds");
+    }
 }
 
 TEST(ReportReader, NamesExceptionCodes)
