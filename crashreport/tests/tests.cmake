@@ -1,6 +1,8 @@
 # Tests of the crash reporter (label crash).
 lumora_test(crashreport_reply_tests LABEL crash
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/reply_test.cpp LIBS lumora_crashreport_reply)
+lumora_test(stored_reports_unit_tests LABEL crash
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/stored_reports_test.cpp LIBS lumora_stored_reports lumora_zlib)
 
 if(WIN32)
   enable_language(RC)
