@@ -283,6 +283,21 @@ class StoredReportTest(crash_tests.CrashTest):
                 self.assertEqual([inflate_strictly(r.body)[:4] for r in server.received], sent)
                 self.assertEqual(self.stored(), [])
 
+    def test_leftovers_of_earlier_pairs(self):
+        self.stored_pair()
+        # A record left by an earlier pair 0 (another size and time), one
+        # more start from being dropped: it counts for nothing here.
+        with open(self.path("0.bxp"), "wb") as f:
+            f.write(struct.pack("<4sIIQQ", b"BXP1", MAX_OFFERS - 1, 0, 5, 1))
+        # A record and a .bxr report whose .bxo report is gone.
+        for name in ("7.bxp", "8.bxr"):
+            with open(self.path(name), "wb") as f:
+                f.write(b"left over")
+        run = self.start(port=free_port())
+        self.assertEqual(run.exit_code, REPORT_LEFT)
+        self.assertEqual(self.stored(), self.pair_names(0))
+        self.check_record(0, offers=1)
+
     # --- the bounds -------------------------------------------------------------
 
     def test_five_starts_without_an_answer(self):
