@@ -1,15 +1,22 @@
 // A program that links the crash reporter the way the setup program does
-// (installed by its static initialiser, the entry point waiting for the
-// start-up sender, the worker body in the reporter's guard) and crashes on
+// (installed by its static initialiser, the entry point waiting at most two
+// seconds for the start-up sender, the worker body in the reporter's guard,
+// at most two seconds more for the sender before it exits) and crashes on
 // demand:
 //
 //   crash_host.exe [--trace=N ...] KIND
 //
 // KIND: av-main, av-worker, stack-overflow, throw-object (on a thread made
-// with CreateThread), throw-object-std-thread, divide-by-zero;
-// "wait" (a normal start: exit 0 when no stored .bxo report is left after the
-// start-up sender, 3 otherwise); "filter" (exit 10 when the reporter's filter
-// is in force, 11 otherwise). --trace=N adds a trace line of N characters;
+// with CreateThread), throw-object-std-thread, divide-by-zero (each right
+// after the entry point's wait, while the start-up sender may still run);
+// "wait" (waits for the start-up sender to end, however long it takes: exit
+// 0 when no stored .bxo report is left, 3 otherwise); "dialog" (the program's
+// own course: a box "dialog" in place of the setup dialog, whose text gives
+// the milliseconds the entry point waited, then the wait before exit, which
+// begins by creating the file that CRASH_HOST_EXITING names, if any, and a
+// box "exit" with its milliseconds; exit 0 or 3 as for "wait", as the stored
+// reports were right after that wait);
+// "filter" (exit 10 when the reporter's filter is in force, 11 otherwise). --trace=N adds a trace line of N characters;
 // --starve-threads leaves no room for the stack of another thread.
 // The report server is taken from LUMORA_REPORT_SERVER ("host:port").
 #include <windows.h>
@@ -170,11 +177,24 @@ std::wstring trace_line(int length)
     return line;
 }
 
+// Tells the test that the wait before exit begins.
+void announce_exit_wait()
+{
+    const wchar_t* path = _wgetenv(L"CRASH_HOST_EXITING");
+    if (!path)
+        return;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    brindlex::wait_for_startup_sender();
+    const DWORD started = GetTickCount();
+    brindlex::wait_for_startup_sender(brindlex::startup_wait_ms);
+    const DWORD waited = GetTickCount() - started;
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     std::wstring kind;
@@ -194,8 +214,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 
     if (starve)
         starve_thread_creation();
-    if (kind == L"wait")
+    if (kind == L"wait") {
+        brindlex::wait_for_startup_sender(brindlex::wait_forever);
         return stored_reports_left() ? 3 : 0;
+    }
+    if (kind == L"dialog") {
+        MessageBoxW(nullptr, std::to_wstring(waited).c_str(), L"dialog", MB_OK);
+        announce_exit_wait();
+        const DWORD exiting = GetTickCount();
+        brindlex::finish_startup_sender(brindlex::exit_wait_ms);
+        const DWORD exit_wait = GetTickCount() - exiting;
+        const bool left = stored_reports_left();
+        MessageBoxW(nullptr, std::to_wstring(exit_wait).c_str(), L"exit", MB_OK);
+        return left ? 3 : 0;
+    }
     if (kind == L"filter")
         return reporter_filter_in_force() ? 10 : 11;
     if (kind == L"av-main")
