@@ -1,8 +1,11 @@
 // The reporter's process-wide state, shared by its parts: installation and
 // the exception filter, the report writer, the crash worker and the start-up
-// sender. Everything the crash path fills is reserved at start-up, and the
-// trace snapshot whenever a trace line is added, so a crash allocates nothing
-// on the faulting thread.
+// sender. Everything the crash path fills is reserved at start-up (zlib's
+// state too: report_writer.cpp compresses in a zlib_arena), and the trace
+// snapshot whenever a trace line is added, so a crash allocates nothing on
+// the faulting thread, also where it writes the reports itself because no
+// crash worker runs. Only a failure there allocates (its exception object),
+// and the name of a module whose path is 512 units or longer.
 #pragma once
 
 #include <windows.h>
