@@ -17,7 +17,9 @@
 // box "exit" with its milliseconds; exit 0 or 3 as for "wait", as the stored
 // reports were right after that wait);
 // "filter" (exit 10 when the reporter's filter is in force, 11 otherwise). --trace=N adds a trace line of N characters;
-// --starve-threads leaves no room for the stack of another thread.
+// --starve-threads leaves no room for the stack of another thread (32-bit
+// only: exit 2 in a 64-bit process); --hold-loader-lock keeps the loader lock,
+// which a new thread needs before it runs, so that no other thread starts.
 // The report server is taken from LUMORA_REPORT_SERVER ("host:port").
 #include <windows.h>
 
@@ -131,9 +133,13 @@ void crash_on_std_thread(crash_function fault)
 
 // Leaves no free address range large enough for another thread's stack
 // (2 MiB reserved by default), but holes of 1 MiB for the heap: the crash
-// worker then cannot start and the faulting thread falls back.
-void starve_thread_creation()
+// worker then cannot start and the faulting thread falls back. Only in a
+// 32-bit process: Wine keeps a byte per reserved page, and the 128 TiB of a
+// 64-bit one would take the machine's memory.
+bool starve_thread_creation()
 {
+    if (sizeof(void*) != 4)
+        return false;
     std::vector<void*> blocks;
     for (SIZE_T size : {SIZE_T(16) << 20, SIZE_T(1) << 20, SIZE_T(64) << 10}) {
         while (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
@@ -143,6 +149,19 @@ void starve_thread_creation()
     }
     for (std::size_t i = 0; i < blocks.size() && i < 64; i += 2)
         VirtualFree(blocks[i], 0, MEM_RELEASE);
+    return true;
+}
+
+// Takes the loader lock and keeps it: a new thread runs its modules'
+// thread notifications under it before its own code, so the crash worker
+// waits there, as it would after a crash inside DllMain.
+bool hold_loader_lock()
+{
+    using lock_function = LONG(WINAPI*)(ULONG flags, ULONG * state, ULONG_PTR * cookie);
+    const auto lock = reinterpret_cast<lock_function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")));
+    ULONG_PTR cookie = 0;
+    return lock && lock(0, nullptr, &cookie) >= 0;
 }
 
 bool stored_reports_left()
@@ -199,10 +218,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     std::wstring kind;
     bool starve = false;
+    bool hold_loader = false;
     for (int i = 1; i < count; ++i) {
         const std::wstring argument = arguments[i];
         if (argument == L"--starve-threads") {
             starve = true;
+        } else if (argument == L"--hold-loader-lock") {
+            hold_loader = true;
         } else if (argument.rfind(L"--trace=", 0) == 0) {
             const std::wstring line = trace_line(_wtoi(argument.c_str() + 8));
             brindlex::add_trace(line.c_str(), line.size());
@@ -212,8 +234,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     }
     LocalFree(arguments);
 
-    if (starve)
-        starve_thread_creation();
+    if (starve && !starve_thread_creation())
+        return 2;
+    if (hold_loader && !hold_loader_lock())
+        return 2;
     if (kind == L"wait") {
         brindlex::wait_for_startup_sender(brindlex::wait_forever);
         return stored_reports_left() ? 3 : 0;

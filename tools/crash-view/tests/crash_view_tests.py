@@ -4,8 +4,9 @@ symbolized through the symbol store, indexed in SQLite and PostgreSQL,
 grouped, and shown on the administration page in headless Chromium.
 
 Reports come from report_writer.py (checked against the report reader
-first); symbols from symbol_sample.full.exe, a real i686 PE with DWARF, at
-offsets taken from its symbol table.
+first); symbols from symbol_sample.full.exe, a real i686 PE with DWARF, and
+its x86_64 build (PE32+) for the 64-bit program's reports, at offsets taken
+from their symbol tables.
 """
 
 import concurrent.futures
@@ -17,7 +18,7 @@ import subprocess
 import unittest
 
 import view_fixture as fx
-from report_writer import Crash, zlib_bomb
+from report_writer import MACHINE_X64, Crash, zlib_bomb
 from view_case import AV, BACKENDS, DIVIDE, ViewCase
 
 import report_files  # noqa: E402 (tools/report-server, on the path through view_fixture)
@@ -73,20 +74,28 @@ class CrashViewTest(ViewCase):
 
     def test_report_writer_matches_the_reader(self):
         folder = fx.fresh_folder("writer")
-        for detailed in (False, True):
-            crash = Crash(DIVIDE, [("a.exe", 0x11, 0x400000, [1, 2]), ("b.dll", 0x22, 0x10000000, [3])],
-                          trace=["ena", "dva č"], detailed=detailed, parameters=(7, 8))
-            path = os.path.join(folder, "r.bxr" if detailed else "r.bxo")
-            with open(path, "wb") as f:
-                f.write(crash.body())
-            parsed = json.loads(fx.run([fx.READER, "--json", path]).stdout)
-            self.assertEqual(parsed["kind"], "bxr" if detailed else "bxo")
-            self.assertEqual([(x["code"], x["parameters"]) for x in parsed["exceptions"]], [(DIVIDE, [7, 8])])
-            self.assertEqual(parsed["trace"], ["ena", "dva č"])
-            self.assertEqual([(m["name"], m["time_stamp"], m["base"]) for m in parsed["modules"]],
-                             [("a.exe", 0x11, 0x400000), ("b.dll", 0x22, 0x10000000)])
-            self.assertEqual([(f["module"], f["offset"]) for f in parsed["frames"]], [(0, 1), (0, 2), (1, 3)])
-            self.assertEqual(len(parsed["registers"]), 12 if detailed else 0)
+        variants = [  # machine, its name, two module bases, the detailed context's registers
+            (0x14C, "i386", (0x400000, 0x10000000), 12),
+            (MACHINE_X64, "x64", (0x140000000, 0x7FFB12340000), 20),
+        ]
+        for machine, name, (base_a, base_b), registers in variants:
+            for detailed in (False, True):
+                crash = Crash(DIVIDE, [("a.exe", 0x11, base_a, [1, 2]), ("b.dll", 0x22, base_b, [3])],
+                              trace=["ena", "dva č"], detailed=detailed, parameters=(7, 8), address=base_a + 1,
+                              machine=machine)
+                path = os.path.join(folder, "r.bxr" if detailed else "r.bxo")
+                with open(path, "wb") as f:
+                    f.write(crash.body())
+                parsed = json.loads(fx.run([fx.READER, "--json", path]).stdout)
+                self.assertEqual(parsed["kind"], "bxr" if detailed else "bxo")
+                self.assertEqual(parsed["machine"], name)
+                self.assertEqual([(x["code"], x["address"], x["parameters"]) for x in parsed["exceptions"]],
+                                 [(DIVIDE, base_a + 1, [7, 8])])
+                self.assertEqual(parsed["trace"], ["ena", "dva č"])
+                self.assertEqual([(m["name"], m["time_stamp"], m["base"]) for m in parsed["modules"]],
+                                 [("a.exe", 0x11, base_a), ("b.dll", 0x22, base_b)])
+                self.assertEqual([(f["module"], f["offset"]) for f in parsed["frames"]], [(0, 1), (0, 2), (1, 3)])
+                self.assertEqual(len(parsed["registers"]), registers if detailed else 0)
 
     def test_symbol_store_files_builds_by_shipped_name_and_time_stamp(self):
         store = fx.fresh_folder("store")
@@ -140,6 +149,59 @@ class CrashViewTest(ViewCase):
         self.assertEqual([r.get("frames", [{}])[0].get("function") for r in results],
                          ["sample_parse_header", None, "sample_parse_header"])
         self.assertIn("not a PE file", results[1]["error"])
+
+    def test_x64_reports_name_their_functions_from_the_store(self):
+        """Reports of the 64-bit program: frames symbolized from its x86_64
+        build in the store, by the reader and in the server's index and
+        groups; a 32-bit build filed under the module's name and time stamp
+        names nothing in them."""
+        offsets = fx.sample_offsets(fx.SAMPLE64)
+        stamp = fx.pe_time_stamp(fx.SAMPLE64)
+        base = fx.pe_image_base(fx.SAMPLE64)
+        self.assertGreater(base, 0xFFFFFFFF, "the x86_64 build's image lies above 4 GiB")
+        symbols = fx.fresh_folder("x64-symbols")
+        fx.file_symbols(symbols, fx.SAMPLE64)
+        parse, read, install = (offsets[f] for f in ("sample_parse_header", "sample_read_block",
+                                                     "sample_install_package"))
+
+        def crash(detailed=False, time_stamp=stamp):
+            return Crash(AV, [(fx.SAMPLE_MODULE, time_stamp, base, [parse + 3, read + 5, install + 5]),
+                              ("KERNEL32.dll", 0x5F000000, 0x7FFB00000000, [0x20])],
+                         trace=["install started"], detailed=detailed, address=base + parse + 3,
+                         machine=MACHINE_X64).body()
+
+        work = fx.fresh_folder("x64-work")
+        path = os.path.join(work, "0.bxr")
+        with open(path, "wb") as f:
+            f.write(crash(detailed=True))
+        parsed = json.loads(fx.run([fx.READER, "--json", "--store", symbols, path]).stdout)
+        self.assertEqual(parsed["machine"], "x64")
+        self.assertEqual(parsed["exceptions"][0]["address"], base + parse + 3)
+        self.assertEqual([f.get("function") for f in parsed["frames"]],
+                         ["sample_parse_header", "sample_read_block", "sample_install_package(char const*)", None])
+        self.assertRegex(parsed["frames"][0]["place"], r"symbol_sample\.cpp:\d+$")
+        text = fx.run([fx.READER, "--store", symbols, path]).stdout
+        self.assertIn("#0 %s+0x%X sample_parse_header at " % (fx.SAMPLE_MODULE, parse + 3), text)
+        self.assertIn("base 0x%016X" % base, text)
+
+        # The 32-bit build under the name and time stamp an x64 report gives.
+        wrong = fx.fresh_folder("x64-wrong-symbols")
+        fx.file_symbols(wrong, fx.SAMPLE)
+        with open(path, "wb") as f:
+            f.write(crash(time_stamp=fx.pe_time_stamp(fx.SAMPLE)))
+        parsed = json.loads(fx.run([fx.READER, "--json", "--store", wrong, path]).stdout)
+        self.assertEqual([f.get("function") for f in parsed["frames"]], [None] * 4)
+
+        server = self.server(fx.fresh_folder("x64-server"), symbols=symbols)
+        self.upload_all(server, [crash(), crash(detailed=True), crash()])
+        # Three files, two crashes: the .bxr details the .bxo before it.
+        self.assertEqual(self.ordered_groups(server),
+                         [("EXCEPTION_ACCESS_VIOLATION in sample_parse_header", 2, [stamp])])
+        key = server.index.groups()[0].key
+        details = json.loads(server.index.group_reports(key)[0][4])
+        self.assertEqual(details["modules"][0]["base"], base)
+        self.assertEqual([f["function"] for f in details["frames"][:3]],
+                         ["sample_parse_header", "sample_read_block", "sample_install_package(char const*)"])
 
     # --- the index ----------------------------------------------------------
 

@@ -4,6 +4,7 @@ server of their own under the build folder, and headless Chromium.
 
 Environment (set by ctest): CRASH_VIEW_READER (report-reader),
 CRASH_VIEW_SAMPLE (symbol_sample.full.exe, an i686 PE with DWARF),
+CRASH_VIEW_SAMPLE64 (the same program as an x86_64 PE32+ with DWARF),
 CRASH_VIEW_SERVER_DIR (tools/report-server), CRASH_VIEW_WORK (a folder in the
 build tree), POSTGRES_BIN (Debian's /usr/lib/postgresql/<v>/bin),
 CHROMIUM (/usr/bin/chromium).
@@ -25,6 +26,7 @@ import time
 ENV = os.environ
 READER = ENV["CRASH_VIEW_READER"]
 SAMPLE = ENV["CRASH_VIEW_SAMPLE"]
+SAMPLE64 = ENV["CRASH_VIEW_SAMPLE64"]
 WORK = ENV["CRASH_VIEW_WORK"]
 sys.path.insert(0, ENV["CRASH_VIEW_SERVER_DIR"])
 PATH = "/BrindlexSprejem/sprejem/"
@@ -113,21 +115,38 @@ def upload_cut_off(port, chain, body, seconds=30):
     # Closing without TLS close_notify or the rest, as a killed process does.
 
 
-def sample_offsets():
-    """Function name (without parameters) -> offset from the image base in the test program."""
+def sample_offsets(sample=SAMPLE):
+    """Function name (without parameters) -> offset from the image base in a test program."""
+    nm = "x86_64-w64-mingw32-nm" if sample == SAMPLE64 else "i686-w64-mingw32-nm"
+    base = pe_image_base(sample)
     offsets = {}
-    for line in run(["i686-w64-mingw32-nm", "-C", SAMPLE]).stdout.splitlines():
+    for line in run([nm, "-C", sample]).stdout.splitlines():
         fields = line.split(" ", 2)
         if len(fields) == 3 and fields[1] in "Tt" and "sample_" in fields[2]:
-            offsets[fields[2].lstrip("_").split("(")[0]] = int(fields[0], 16) - 0x400000
+            offsets[fields[2].lstrip("_").split("(")[0]] = int(fields[0], 16) - base
     return offsets
+
+
+def _pe_headers(path):
+    import struct
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    return data, struct.unpack_from("<I", data, 60)[0]
 
 
 def pe_time_stamp(path):
     import struct
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    return struct.unpack_from("<I", data, struct.unpack_from("<I", data, 60)[0] + 8)[0]
+    data, pe = _pe_headers(path)
+    return struct.unpack_from("<I", data, pe + 8)[0]
+
+
+def pe_image_base(path):
+    """The preferred load address: 32 bits in a PE32 file, 64 in a PE32+ one."""
+    import struct
+    data, pe = _pe_headers(path)
+    if struct.unpack_from("<H", data, pe + 24)[0] == 0x20B:
+        return struct.unpack_from("<Q", data, pe + 24 + 24)[0]
+    return struct.unpack_from("<I", data, pe + 24 + 28)[0]
 
 
 def file_symbols(store, program, *extra):
