@@ -5,6 +5,7 @@
 #include "base/locale.hpp"
 #include "base/startup_order.hpp"
 #include "crashreport/exception_guard.hpp"
+#include "crashreport/native_context.hpp"
 #include "crashreport/report_writer.hpp"
 #include "crashreport/reporter_state.hpp"
 #include "crashreport/terminate_handler.hpp"
@@ -18,6 +19,9 @@ constexpr DWORD startup_wait_ms = 30000;
 constexpr DWORD worker_start_wait_ms = 10000;
 constexpr DWORD uninstall_wait_ms = 100;
 constexpr std::size_t trace_capacity = 10;
+// What a stack overflow leaves for the exception's dispatch (an x64 CONTEXT
+// alone is 1232 bytes), the filter, CreateThread and the fallback's writing.
+constexpr ULONG crash_stack_bytes = 64 * 1024;
 
 bool wait_succeeded(DWORD result)
 {
@@ -53,15 +57,6 @@ bool read_switch()
     return value != 0;
 }
 
-// The calling thread's information block (its stack bounds), read the way
-// NtCurrentTeb does.
-const NT_TIB* current_tib()
-{
-    const NT_TIB* self;
-    asm("movl %%fs:0x18, %0" : "=r"(self));
-    return self;
-}
-
 void handle_crash(crash_reporter& r, EXCEPTION_POINTERS* pointers)
 {
     // append_trace reserved room for every line: nothing is allocated here.
@@ -70,17 +65,15 @@ void handle_crash(crash_reporter& r, EXCEPTION_POINTERS* pointers)
         r.trace_snapshot.insert(r.trace_snapshot.end(), line.get(), line.get() + std::wcslen(line.get()) + 1);
 
     r.exception_pointers = pointers;
-    r.crash_thread_handle = GetCurrentThread();
     r.crash_process_handle = GetCurrentProcess();
-    const NT_TIB* tib = current_tib();
-    r.crash_stack_low = reinterpret_cast<ULONG_PTR>(tib->StackLimit);
-    r.crash_stack_high = reinterpret_cast<ULONG_PTR>(tib->StackBase);
+    take_crash_thread(r);
 
     r.crash_thread.attach(CreateThread(nullptr, 0, crash_worker, nullptr, 0, nullptr));
     if (r.crash_thread) {
         if (wait_succeeded(WaitForSingleObject(r.worker_started.get(), worker_start_wait_ms))) {
             WaitForSingleObject(r.crash_thread.get(), INFINITE);
             r.crash_thread.attach(nullptr);
+            r.crash_thread_handle.attach(nullptr);
             return;
         }
         TerminateThread(r.crash_thread.get(), 1);
@@ -89,9 +82,26 @@ void handle_crash(crash_reporter& r, EXCEPTION_POINTERS* pointers)
     // No worker: the files are written here, without the trace lines, and
     // nothing is uploaded or shown.
     run_contained([] { save_report_files(false); });
+    r.crash_thread_handle.attach(nullptr);
 }
 
 }  // namespace
+
+void take_crash_thread(crash_reporter& r)
+{
+    // GetCurrentThread() is a pseudo-handle that names whichever thread uses
+    // it: the crash worker would walk its own stack with it. A duplicate
+    // names this thread everywhere; making it allocates nothing in the
+    // process. Without one (the handle table is full) the walk gets none.
+    HANDLE thread = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        thread = nullptr;
+    r.crash_thread_handle.attach(thread);
+    const NT_TIB& tib = current_thread_block();
+    r.crash_stack_low = reinterpret_cast<ULONG_PTR>(tib.StackLimit);
+    r.crash_stack_high = reinterpret_cast<ULONG_PTR>(tib.StackBase);
+}
 
 crash_reporter::crash_reporter()
 {
@@ -109,6 +119,7 @@ crash_reporter::crash_reporter()
     enabled = read_switch();
     if (!enabled)
         return;
+    keep_stack_for_crash();
     lock_guard hold(lock);
     startup_thread.attach(CreateThread(nullptr, 0, startup_sender, nullptr, 0, nullptr));
     if (main_module) {
@@ -148,11 +159,41 @@ bool enabled()
     return the_reporter.enabled;
 }
 
+void keep_stack_for_crash()
+{
+    ULONG bytes = crash_stack_bytes;
+    if (!the_reporter.enabled || !SetThreadStackGuarantee(&bytes))
+        return;  // the overflow still reaches the filter, with less room
+    // Windows commits a stack as it grows and raises the overflow once its
+    // guard page comes within the guarantee. Wine commits the whole stack
+    // with the guard page at its very end, where the overflow leaves the
+    // dispatch of an x64 exception too little room and Wine ends the thread
+    // unreported. A guard page where the guarantee begins makes Wine raise it
+    // there too. A page that is not committed yet, as on Windows, is left to
+    // the system.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    MEMORY_BASIC_INFORMATION stack;
+    if (VirtualQuery(&stack, &stack, sizeof stack) < sizeof stack)
+        return;
+    auto* guard = static_cast<char*>(stack.AllocationBase) + system.dwPageSize + crash_stack_bytes;
+    MEMORY_BASIC_INFORMATION page;
+    if (guard >= reinterpret_cast<char*>(&page) - system.dwPageSize ||
+        VirtualQuery(guard, &page, sizeof page) < sizeof page || page.State != MEM_COMMIT ||
+        page.Protect != PAGE_READWRITE)
+        return;
+    DWORD previous = 0;
+    VirtualProtect(guard, system.dwPageSize, PAGE_READWRITE | PAGE_GUARD, &previous);
+}
+
 LONG WINAPI unhandled_exception_filter(EXCEPTION_POINTERS* pointers)
 {
     crash_reporter& r = the_reporter;
     if (!r.enabled)
         return EXCEPTION_CONTINUE_SEARCH;
+    const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+    if (raised_by_gcc_unwinder(record) && !(record.ExceptionFlags & EXCEPTION_NONCONTINUABLE))
+        return EXCEPTION_CONTINUE_EXECUTION;
     {
         lock_guard hold(r.lock);
         if (r.startup_thread) {

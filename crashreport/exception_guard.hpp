@@ -1,6 +1,8 @@
 // Structured exception guards for a thread body, for a toolchain without
-// __try/__except: a handler registered by hand at the head of the thread's
-// SEH chain (the TEB's ExceptionList) for as long as the guard's scope lasts.
+// __try/__except: the body is called from a function whose frame has an
+// exception handler of the guard's (exception_guard.cpp says how each build
+// registers it), so that the handler sees a system exception inside the body
+// before anything further up the stack does.
 //
 // run_guarded(body): any system exception (access violation, division by
 // zero, stack overflow, ...) that nothing inside `body` handles goes to the
@@ -11,58 +13,69 @@
 // the stack; run_guarded therefore catches nothing itself.
 #pragma once
 
-#include <windows.h>
-
+#include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace brindlex {
 
 namespace detail {
 
-struct seh_record {
-    seh_record* next;
-    void* handler;
+// What the handler of a guard's frame does with a system exception.
+enum class guard {
+    filter,       // hands it to the crash reporter's filter
+    quiet,        // ends the thread with exit code 0
+    terminating,  // terminates the process with exit code 0xFFFFFFFF
 };
 
-// Keeps `handler` registered at the head of the calling thread's SEH chain
-// while the object lives. It must live on the stack of that thread and be
-// destroyed in reverse order of construction (a local variable does both).
-class seh_frame {
-public:
-    explicit seh_frame(void* handler);
-    ~seh_frame();
-    seh_frame(const seh_frame&) = delete;
-    seh_frame& operator=(const seh_frame&) = delete;
+using guarded_call = void (*)(void*);
 
-private:
-    seh_record record;
-};
+// Calls call(argument) in a frame guarded by `kind`. Thrown C++ exceptions
+// pass through.
+void call_in_guard(guard kind, guarded_call call, void* argument);
 
-extern "C" EXCEPTION_DISPOSITION __cdecl filter_frame_handler(EXCEPTION_RECORD*, void*, CONTEXT*, void*);
-extern "C" EXCEPTION_DISPOSITION __cdecl quiet_frame_handler(EXCEPTION_RECORD*, void*, CONTEXT*, void*);
-extern "C" EXCEPTION_DISPOSITION __cdecl terminating_frame_handler(EXCEPTION_RECORD*, void*, CONTEXT*, void*);
+template <class Callable>
+void invoke(void* callable)
+{
+    (*static_cast<Callable*>(callable))();
+}
+
+template <class Callable>
+void call_in_guard(guard kind, Callable& callable)
+{
+    call_in_guard(kind, &invoke<Callable>, &callable);
+}
 
 }  // namespace detail
 
 // Runs body; a crash inside it is handled by the crash reporter (which ends
 // the process). Returns what body returns.
 template <class Body>
-decltype(auto) run_guarded(Body&& body)
+auto run_guarded(Body&& body)
 {
-    detail::seh_frame frame(reinterpret_cast<void*>(&detail::filter_frame_handler));
-    return std::forward<Body>(body)();
+    using result = decltype(std::forward<Body>(body)());
+    if constexpr (std::is_void_v<result>) {
+        auto call = [&body] { std::forward<Body>(body)(); };
+        detail::call_in_guard(detail::guard::filter, call);
+    } else {
+        static_assert(!std::is_reference_v<result>, "run_guarded passes values on, not references");
+        std::optional<result> value;
+        auto call = [&body, &value] { value.emplace(std::forward<Body>(body)()); };
+        detail::call_in_guard(detail::guard::filter, call);
+        return result(std::move(*value));
+    }
 }
 
 namespace detail {
 
-// Runs body with `handler` at the head of the SEH chain and every thrown
-// exception caught; returns whether body completed.
+// Runs body in a frame guarded by `kind` with every thrown exception caught;
+// returns whether body completed.
 template <class Body>
-bool run_catching(void* handler, Body&& body) noexcept
+bool run_catching(guard kind, Body&& body) noexcept
 {
-    seh_frame frame(handler);
+    auto call = [&body] { std::forward<Body>(body)(); };
     try {
-        std::forward<Body>(body)();
+        call_in_guard(kind, call);
         return true;
     } catch (...) {
         return false;
@@ -78,7 +91,7 @@ bool run_catching(void* handler, Body&& body) noexcept
 template <class Body>
 bool run_quietly(Body&& body) noexcept
 {
-    return detail::run_catching(reinterpret_cast<void*>(&detail::quiet_frame_handler), std::forward<Body>(body));
+    return detail::run_catching(detail::guard::quiet, std::forward<Body>(body));
 }
 
 // Runs body in a thread that is already handling a crash: a system exception
@@ -87,7 +100,7 @@ bool run_quietly(Body&& body) noexcept
 template <class Body>
 bool run_contained(Body&& body) noexcept
 {
-    return detail::run_catching(reinterpret_cast<void*>(&detail::terminating_frame_handler), std::forward<Body>(body));
+    return detail::run_catching(detail::guard::terminating, std::forward<Body>(body));
 }
 
 }  // namespace brindlex

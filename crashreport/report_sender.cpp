@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "base/locale.hpp"
 #include "base/startup_order.hpp"
 #include "crashreport/reply.hpp"
 #include "crashreport/report_server.hpp"
@@ -17,17 +16,13 @@
 #include "crashreport/resource_ids.h"
 #include "crashreport/upload_protocol.hpp"
 #include "http/post_chunked_request.hpp"
-#include "stream/cache.hpp"
-#include "win/file_removal.hpp"
-#include "win/format.hpp"
+#include "stream/file.hpp"
 #include "win/strings.hpp"
 
 namespace brindlex {
 
 namespace {
 
-constexpr int mode_stored_report = fenrix::stream::mode_read | fenrix::stream::mode_open_existing |
-    fenrix::stream::mode_share_read | fenrix::stream::mode_sequential;
 constexpr int mode_reply_page =
     fenrix::stream::mode_write | fenrix::stream::mode_create_always | fenrix::stream::mode_sequential;
 // A reply is a short text; a server that sends more is not believed, and
@@ -100,6 +95,7 @@ std::uint16_t report_sender::post(fenrix::stream::basic_file& body)
     response_body.seek(0);
     std::string content_type;
     bool status_line = true;
+    last_status = 0;
 
     auto read_body = [&body](unsigned char* destination, std::uint32_t capacity) -> std::uint32_t {
         if (body.state != ok)
@@ -128,8 +124,16 @@ std::uint16_t report_sender::post(fenrix::stream::basic_file& body)
     hopline::post_chunked_request<decltype(read_body), decltype(on_header), decltype(on_length), decltype(on_data),
                                   std::uint32_t>
         request(*connection, endpoint, headers, accept_types, nullptr, nullptr, read_body, on_header, on_length,
-                on_data, nullptr);
-    request.send();
+                on_data, cancellation);
+    try {
+        request.send();
+    } catch (...) {
+        // A head that arrived before the failure (a reply too large, or cut
+        // short) is still the server's answer.
+        last_status = request.status;
+        throw;
+    }
+    last_status = request.status;
     response_body.truncate();
     response_body.seek(0);
     interpret_reply(content_type);
@@ -197,28 +201,6 @@ bool report_sender::save_unexpected_reply()
     if (interactive)
         open_with_shell(response_path);
     return true;
-}
-
-std::uint16_t report_sender::post_file(const std::wstring& path)
-{
-    fenrix::stream::cached_file report(path.c_str(), mode_stored_report, 4096);
-    if (report.state != fenrix::stream::ok) {
-        const DWORD error = GetLastError();
-        throw std::system_error(
-            int(error), std::system_category(),
-            wembra::format("Odpiranje datoteke s poročilom o napaki %ls ni uspelo", fenrix::utf8_locale, path.c_str()));
-    }
-    std::uint16_t status;
-    try {
-        status = post(report);
-    } catch (...) {
-        report.close();
-        wembra::remove_file(path);
-        throw;
-    }
-    report.close();
-    wembra::remove_file(path);
-    return status;
 }
 
 std::uint16_t send_report(format::report_kind kind, bool include_trace)

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "base/progress.hpp"
 #include "crashreport/report_format.hpp"
 #include "http/header_map.hpp"
 #include "http/session.hpp"
@@ -30,10 +31,9 @@ public:
     // wembra::http_error.
     void init();
     // Posts `body` from its start; returns the status. Throws on transport
-    // failure and for a reply that is not plain text.
+    // failure and for a reply that is not plain text; `last_status` then
+    // tells whether the server had answered all the same.
     std::uint16_t post(fenrix::stream::basic_file& body);
-    // Posts a stored report and removes the file, whatever the outcome.
-    std::uint16_t post_file(const std::wstring& path);
 
     hopline::header_map headers;
     std::unique_ptr<hopline::session> session;
@@ -45,6 +45,13 @@ public:
     // process in the interactive window station has a user to show it to.
     // The owner sets it before posting.
     bool interactive = false;
+    // The status of the last reply, 0 when the last post got none: the
+    // server answered (and so has seen the report) even when the reply
+    // itself could not be used.
+    std::uint16_t last_status = 0;
+    // Polled while an upload runs; a cancel ends it. The crash worker's
+    // uploads have none and cannot be cancelled.
+    fenrix::progress<std::uint32_t>* cancellation = nullptr;
 
 private:
     void interpret_reply(const std::string& content_type);

@@ -9,8 +9,10 @@
 
 #include "base/locale.hpp"
 #include "base/startup_order.hpp"
+#include "crashreport/native_context.hpp"
 #include "crashreport/report_format.hpp"
 #include "crashreport/reporter_state.hpp"
+#include "crashreport/zlib_arena.hpp"
 #include "stream/cache.hpp"
 #include "stream/zlib_writer.hpp"
 #include "win/error.hpp"
@@ -23,6 +25,9 @@ namespace {
 using fenrix::stream::basic;
 
 constexpr std::size_t path_units = 260;
+// The temporary folder's path and the longest report file name after it.
+constexpr std::size_t report_path_units = path_units + 16;
+constexpr std::size_t compressor_buffer_bytes = 4096;
 // A new number for each crash: the .bxo file is created new, so two
 // processes that crash at once take different numbers.
 constexpr int mode_report = fenrix::stream::mode_read | fenrix::stream::mode_write | fenrix::stream::mode_create_new |
@@ -39,6 +44,9 @@ unsigned report_counter = 0;
 fenrix::stream::cached_file report_stream __attribute__((init_priority(fenrix::startup_order::crash_storage))) (4096);
 CONTEXT context_copy;
 STACKFRAME64 stack_frame;
+// zlib's state at level 9 with the default window and memory level (256 KiB
+// and a few small objects) and the output buffer.
+zlib_arena compression_memory __attribute__((init_priority(fenrix::startup_order::crash_storage))) (280 * 1024);
 
 // Writes the fields of a report; after the first failed write every further
 // field is skipped, so the report ends short.
@@ -54,6 +62,10 @@ public:
     void tag(const char (&name)[4]) { bytes(name, 4); }
     void u16(std::uint16_t value) { bytes(&value, sizeof value); }
     void u32(std::uint32_t value) { bytes(&value, sizeof value); }
+    // `width` bytes of value, little-endian like the processor (4 or 8).
+    void number(std::uint64_t value, std::uint32_t width) { bytes(&value, width); }
+    // An address field of this build's variant.
+    void address(std::uint64_t value) { number(value, native_layout().address_bytes); }
 
 private:
     basic& target;
@@ -64,40 +76,24 @@ void write_exception_record(report_output& out, const EXCEPTION_RECORD& record)
     const std::uint32_t parameters = std::min<std::uint32_t>(record.NumberParameters, format::max_exception_parameters);
     out.u32(record.ExceptionCode);
     out.u32(record.ExceptionFlags);
-    out.u32(std::uint32_t(reinterpret_cast<std::uintptr_t>(record.ExceptionAddress)));
+    out.address(reinterpret_cast<std::uintptr_t>(record.ExceptionAddress));
     out.u32(parameters);
     for (std::uint32_t i = 0; i < parameters; ++i)
-        out.u32(std::uint32_t(record.ExceptionInformation[i]));
+        out.address(record.ExceptionInformation[i]);
 }
 
 void write_context(report_output& out, const CONTEXT& c)
 {
+    const format::machine_layout& layout = native_layout();
     const DWORD flags = c.ContextFlags;
     out.u32(flags);
-    if (flags & format::context_integer) {
-        for (DWORD value : {c.Eax, c.Ebx, c.Ecx, c.Edx, c.Esi, c.Edi})
-            out.u32(value);
-    }
-    if (flags & format::context_control) {
-        for (DWORD value : {c.SegSs, c.Esp, c.Ebp, c.SegCs, c.Eip, c.EFlags})
-            out.u32(value);
-    }
-    if (flags & format::context_segments) {
-        for (DWORD value : {c.SegDs, c.SegEs, c.SegFs, c.SegGs})
-            out.u32(value);
-    }
-    if (flags & format::context_floating_point) {
-        const FLOATING_SAVE_AREA& f = c.FloatSave;
-        for (DWORD value : {f.ControlWord, f.StatusWord, f.TagWord, f.ErrorOffset, f.ErrorSelector, f.DataOffset,
-                            f.DataSelector, f.Cr0NpxState})
-            out.u32(value);
-        out.bytes(f.RegisterArea, sizeof f.RegisterArea);
-    }
-    if (flags & format::context_extended_registers)
-        out.bytes(c.ExtendedRegisters, sizeof c.ExtendedRegisters);
-    if (flags & format::context_debug_registers) {
-        for (DWORD value : {c.Dr0, c.Dr1, c.Dr2, c.Dr3, c.Dr6, c.Dr7})
-            out.u32(value);
+    for (const format::context_group& group : layout.context) {
+        if (!(flags & group.flag))
+            continue;
+        const context_group_values values = group_values(c, group);
+        for (std::size_t i = 0; i < values.count; ++i)
+            out.number(values.registers[i], layout.register_bytes);
+        out.bytes(values.area, group.area_bytes);
     }
 }
 
@@ -127,7 +123,8 @@ std::uint32_t readable_stack_bytes(std::uintptr_t start, std::uintptr_t end)
             break;
         reached = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
     }
-    return std::uint32_t(std::min(reached, end) - start);
+    // A snapshot's size field is 32 bits wide.
+    return std::uint32_t(std::min<std::uintptr_t>(std::min(reached, end) - start, UINT32_MAX));
 }
 
 void write_stack_snapshot(report_output& out, bool walked, const STACKFRAME64& frame)
@@ -140,7 +137,7 @@ void write_stack_snapshot(report_output& out, bool walked, const STACKFRAME64& f
     out.u32(size);
     if (size == 0)
         return;
-    out.u32(std::uint32_t(stack));
+    out.address(stack);
     out.bytes(reinterpret_cast<const void*>(std::uintptr_t(stack)), size);
 }
 
@@ -154,7 +151,7 @@ void write_module(report_output& out, format::report_kind kind, DWORD64 base)
     out.u32(headers ? headers->FileHeader.TimeDateStamp : 0);
     if (kind == format::bxr)
         out.u32(headers ? headers->OptionalHeader.CheckSum : 0);
-    out.u32(std::uint32_t(base));
+    out.address(base);
 }
 
 void walk_stack(report_output& out, format::report_kind kind)
@@ -162,18 +159,19 @@ void walk_stack(report_output& out, format::report_kind kind)
     const crash_reporter& r = reporter();
     context_copy = *r.exception_pointers->ContextRecord;
     std::memset(&stack_frame, 0, sizeof stack_frame);
-    stack_frame.AddrPC.Offset = context_copy.Eip;
+    const walk_start start = walk_start_of(context_copy);
+    stack_frame.AddrPC.Offset = start.pc;
     stack_frame.AddrPC.Mode = AddrModeFlat;
-    stack_frame.AddrFrame.Offset = context_copy.Ebp;
+    stack_frame.AddrFrame.Offset = start.frame;
     stack_frame.AddrFrame.Mode = AddrModeFlat;
-    stack_frame.AddrStack.Offset = context_copy.Esp;
+    stack_frame.AddrStack.Offset = start.stack;
     stack_frame.AddrStack.Mode = AddrModeFlat;
+    const DWORD machine = native_layout().machine;
     DWORD64 last_base = 0;
     bool module_written = false;
     for (;;) {
-        const bool walked =
-            StackWalk64(IMAGE_FILE_MACHINE_I386, r.crash_process_handle, r.crash_thread_handle, &stack_frame,
-                        &context_copy, nullptr, SymFunctionTableAccess64, SymGetModuleBase64, nullptr);
+        const bool walked = StackWalk64(machine, r.crash_process_handle, r.crash_thread_handle.get(), &stack_frame,
+                                        &context_copy, nullptr, walk_function_table, walk_module_base, nullptr);
         if (!walked && module_written)
             break;
         const DWORD64 pc = stack_frame.AddrPC.Offset;
@@ -196,6 +194,8 @@ void walk_stack(report_output& out, format::report_kind kind)
             module_written = true;
         }
         out.tag(format::tag_frame);
+        // An offset into an image is 32 bits wide in both variants (a PE32+
+        // image is smaller than 4 GiB too).
         out.u32(std::uint32_t(pc - base));
         if (kind == format::bxr)
             write_stack_snapshot(out, walked, stack_frame);
@@ -208,7 +208,7 @@ void walk_stack(report_output& out, format::report_kind kind)
 
 void reserve_report_buffers()
 {
-    report_path_.reserve(path_units);
+    report_path_.reserve(report_path_units);
     module_name.reserve(path_units);
 }
 
@@ -231,8 +231,15 @@ void module_file_name(HMODULE module, std::wstring& name)
     wchar_t buffer[512];
     DWORD length = GetModuleFileNameW(module, buffer, 512);
     if (length != 0 && length < 512) {
-        name.assign(buffer, length);
-    } else if (length != 0) {
+        // Only the file name goes into `name`: it fits the room reserved at
+        // start-up, where the whole path might not.
+        const wchar_t* file = buffer + length;
+        while (file > buffer && file[-1] != L'\\')
+            --file;
+        name.assign(file, std::size_t(buffer + length - file));
+        return;
+    }
+    if (length != 0) {
         for (DWORD size = 1024;; size *= 2) {
             name.resize(size - 1);
             length = GetModuleFileNameW(module, name.data(), size);
@@ -251,10 +258,11 @@ void module_file_name(HMODULE module, std::wstring& name)
 void write_report(format::report_kind kind, bool include_trace, basic& stream)
 {
     const crash_reporter& r = reporter();
-    fenrix::zlib_writer compressor(stream, 9, 4096);
+    fenrix::zlib_writer compressor(stream, 9, compressor_buffer_bytes,
+                                   compression_memory.take(compressor_buffer_bytes));
     report_output out(compressor);
     out.tag(kind == format::bxr ? format::magic_bxr : format::magic_bxo);
-    out.u16(format::machine_i386);
+    out.u16(native_layout().machine);
 
     const EXCEPTION_RECORD* record = r.exception_pointers->ExceptionRecord;
     if (kind == format::bxo) {

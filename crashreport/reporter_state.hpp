@@ -1,8 +1,11 @@
 // The reporter's process-wide state, shared by its parts: installation and
 // the exception filter, the report writer, the crash worker and the start-up
-// sender. Everything the crash path fills is reserved at start-up, and the
-// trace snapshot whenever a trace line is added, so a crash allocates nothing
-// on the faulting thread.
+// sender. Everything the crash path fills is reserved at start-up (zlib's
+// state too: report_writer.cpp compresses in a zlib_arena), and the trace
+// snapshot whenever a trace line is added, so a crash allocates nothing on
+// the faulting thread, also where it writes the reports itself because no
+// crash worker runs. Only a failure there allocates (its exception object),
+// and the name of a module whose path is 512 units or longer.
 #pragma once
 
 #include <windows.h>
@@ -34,7 +37,7 @@ struct crash_reporter {
     std::vector<std::unique_ptr<wchar_t[]>> trace_log;  // oldest first, at most 10
     std::vector<wchar_t> trace_snapshot;                // lines, each with its zero; room kept for all
     EXCEPTION_POINTERS* exception_pointers = nullptr;
-    HANDLE crash_thread_handle = nullptr;
+    wembra::win_handle<0> crash_thread_handle;  // a real handle of the faulting thread
     HANDLE crash_process_handle = nullptr;
     // The faulting thread's stack, so that snapshots copy only that memory.
     ULONG_PTR crash_stack_low = 0;
@@ -56,6 +59,10 @@ public:
 private:
     SRWLOCK& lock;
 };
+
+// Takes a handle of the calling (faulting) thread that names it on every
+// thread, and its stack bounds, into the crash-time state.
+void take_crash_thread(crash_reporter& r);
 
 // The thread procedures.
 DWORD WINAPI startup_sender(void*);

@@ -7,7 +7,12 @@ namespace fenrix {
 
 void wait_for_crash_reporter_startup()
 {
-    brindlex::wait_for_startup_sender(brindlex::wait_forever);
+    brindlex::wait_for_startup_sender(brindlex::startup_wait_ms);
+}
+
+void finish_crash_reporter_startup()
+{
+    brindlex::finish_startup_sender(brindlex::exit_wait_ms);
 }
 
 void run_with_crash_filter(const std::function<void()>& body)

@@ -1,5 +1,7 @@
-// The process entry point: waits for the crash reporter's start-up sender,
-// picks the language and runs the setup dialog; its result is the exit code.
+// The process entry point: waits a little for the crash reporter's start-up
+// sender, picks the language and runs the setup dialog, then gives the sender
+// a little more before the process exits; the dialog's result is the exit
+// code.
 #include <windows.h>
 
 #include <exception>
@@ -12,10 +14,11 @@
 #include "setup/string_resource.hpp"
 #include "win/strings.hpp"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+namespace {
+
+int run_setup()
 {
     using namespace fenrix;
-    module_instance = instance;
     try {
         wait_for_crash_reporter_startup();
         const language_choice choice = choose_language(languages, GetUserDefaultLangID());
@@ -26,4 +29,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         MessageBoxW(nullptr, text.c_str(), load_string(module_instance, string_title), MB_ICONERROR);
         return -1;
     }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    fenrix::module_instance = instance;
+    const int result = run_setup();
+    fenrix::finish_crash_reporter_startup();
+    return result;
 }

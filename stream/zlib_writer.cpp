@@ -63,9 +63,26 @@ void throw_zlib_error(int result)
 }
 
 zlib_writer::zlib_writer(stream::basic& target, int level, std::size_t size)
-    : converter(target), buffer_size(size), buffer(new unsigned char[size])
+    : converter(target), buffer_size(size), owned_buffer(new unsigned char[size]), buffer(owned_buffer.get())
 {
     std::memset(&zstream, 0, sizeof zstream);
+    init(level);
+}
+
+zlib_writer::zlib_writer(stream::basic& target, int level, std::size_t size, const zlib_memory& memory)
+    : converter(target), buffer_size(size), buffer(memory.buffer)
+{
+    if (!memory.alloc || !memory.release || !memory.buffer)
+        throw std::invalid_argument("zlib_writer: incomplete memory");
+    std::memset(&zstream, 0, sizeof zstream);
+    zstream.zalloc = memory.alloc;
+    zstream.zfree = memory.release;
+    zstream.opaque = memory.opaque;
+    init(level);
+}
+
+void zlib_writer::init(int level)
+{
     const int result = deflateInit(&zstream, level);
     if (result < 0)
         throw_zlib_error(result);
@@ -101,14 +118,14 @@ std::size_t zlib_writer::write(const void* data, std::size_t length)
         zstream.next_in = const_cast<Bytef*>(input);
         zstream.avail_in = piece;
         do {
-            zstream.next_out = buffer.get();
+            zstream.next_out = buffer;
             zstream.avail_out = uInt(buffer_size);
             const int result = deflate(&zstream, Z_NO_FLUSH);
             if (result < 0)
                 throw_zlib_error(result);
             const std::size_t produced = buffer_size - zstream.avail_out;
             if (produced > 0) {
-                source->write(buffer.get(), produced);
+                source->write(buffer, produced);
                 if (source->state != stream::ok) {
                     broken = true;
                     state = source->state;
@@ -130,12 +147,12 @@ void zlib_writer::finish()
     zstream.avail_in = 0;
     zstream.next_in = nullptr;
     do {
-        zstream.next_out = buffer.get();
+        zstream.next_out = buffer;
         zstream.avail_out = uInt(buffer_size);
         const int result = deflate(&zstream, Z_FINISH);
         if (result < 0)
             throw_zlib_error(result);
-        source->write(buffer.get(), buffer_size - zstream.avail_out);
+        source->write(buffer, buffer_size - zstream.avail_out);
         if (source->state != stream::ok)
             stream::throw_last_os_error("failed to flush compressed stream");
     } while (zstream.avail_out == 0);

@@ -1,16 +1,25 @@
 // A program that links the crash reporter the way the setup program does
-// (installed by its static initialiser, the entry point waiting for the
-// start-up sender, the worker body in the reporter's guard) and crashes on
+// (installed by its static initialiser, the entry point waiting at most two
+// seconds for the start-up sender, the worker body in the reporter's guard,
+// at most two seconds more for the sender before it exits) and crashes on
 // demand:
 //
 //   crash_host.exe [--trace=N ...] KIND
 //
 // KIND: av-main, av-worker, stack-overflow, throw-object (on a thread made
-// with CreateThread), throw-object-std-thread, divide-by-zero;
-// "wait" (a normal start: exit 0 when no stored .bxo report is left after the
-// start-up sender, 3 otherwise); "filter" (exit 10 when the reporter's filter
-// is in force, 11 otherwise). --trace=N adds a trace line of N characters;
-// --starve-threads leaves no room for the stack of another thread.
+// with CreateThread), throw-object-std-thread, divide-by-zero (each right
+// after the entry point's wait, while the start-up sender may still run);
+// "wait" (waits for the start-up sender to end, however long it takes: exit
+// 0 when no stored .bxo report is left, 3 otherwise); "dialog" (the program's
+// own course: a box "dialog" in place of the setup dialog, whose text gives
+// the milliseconds the entry point waited, then the wait before exit, which
+// begins by creating the file that CRASH_HOST_EXITING names, if any, and a
+// box "exit" with its milliseconds; exit 0 or 3 as for "wait", as the stored
+// reports were right after that wait);
+// "filter" (exit 10 when the reporter's filter is in force, 11 otherwise). --trace=N adds a trace line of N characters;
+// --starve-threads leaves no room for the stack of another thread (32-bit
+// only: exit 2 in a 64-bit process); --hold-loader-lock keeps the loader lock,
+// which a new thread needs before it runs, so that no other thread starts.
 // The report server is taken from LUMORA_REPORT_SERVER ("host:port").
 #include <windows.h>
 
@@ -124,9 +133,13 @@ void crash_on_std_thread(crash_function fault)
 
 // Leaves no free address range large enough for another thread's stack
 // (2 MiB reserved by default), but holes of 1 MiB for the heap: the crash
-// worker then cannot start and the faulting thread falls back.
-void starve_thread_creation()
+// worker then cannot start and the faulting thread falls back. Only in a
+// 32-bit process: Wine keeps a byte per reserved page, and the 128 TiB of a
+// 64-bit one would take the machine's memory.
+bool starve_thread_creation()
 {
+    if (sizeof(void*) != 4)
+        return false;
     std::vector<void*> blocks;
     for (SIZE_T size : {SIZE_T(16) << 20, SIZE_T(1) << 20, SIZE_T(64) << 10}) {
         while (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
@@ -136,6 +149,19 @@ void starve_thread_creation()
     }
     for (std::size_t i = 0; i < blocks.size() && i < 64; i += 2)
         VirtualFree(blocks[i], 0, MEM_RELEASE);
+    return true;
+}
+
+// Takes the loader lock and keeps it: a new thread runs its modules'
+// thread notifications under it before its own code, so the crash worker
+// waits there, as it would after a crash inside DllMain.
+bool hold_loader_lock()
+{
+    using lock_function = LONG(WINAPI*)(ULONG flags, ULONG * state, ULONG_PTR * cookie);
+    const auto lock = reinterpret_cast<lock_function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")));
+    ULONG_PTR cookie = 0;
+    return lock && lock(0, nullptr, &cookie) >= 0;
 }
 
 bool stored_reports_left()
@@ -170,19 +196,35 @@ std::wstring trace_line(int length)
     return line;
 }
 
+// Tells the test that the wait before exit begins.
+void announce_exit_wait()
+{
+    const wchar_t* path = _wgetenv(L"CRASH_HOST_EXITING");
+    if (!path)
+        return;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    brindlex::wait_for_startup_sender();
+    const DWORD started = GetTickCount();
+    brindlex::wait_for_startup_sender(brindlex::startup_wait_ms);
+    const DWORD waited = GetTickCount() - started;
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     std::wstring kind;
     bool starve = false;
+    bool hold_loader = false;
     for (int i = 1; i < count; ++i) {
         const std::wstring argument = arguments[i];
         if (argument == L"--starve-threads") {
             starve = true;
+        } else if (argument == L"--hold-loader-lock") {
+            hold_loader = true;
         } else if (argument.rfind(L"--trace=", 0) == 0) {
             const std::wstring line = trace_line(_wtoi(argument.c_str() + 8));
             brindlex::add_trace(line.c_str(), line.size());
@@ -192,10 +234,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     }
     LocalFree(arguments);
 
-    if (starve)
-        starve_thread_creation();
-    if (kind == L"wait")
+    if (starve && !starve_thread_creation())
+        return 2;
+    if (hold_loader && !hold_loader_lock())
+        return 2;
+    if (kind == L"wait") {
+        brindlex::wait_for_startup_sender(brindlex::wait_forever);
         return stored_reports_left() ? 3 : 0;
+    }
+    if (kind == L"dialog") {
+        MessageBoxW(nullptr, std::to_wstring(waited).c_str(), L"dialog", MB_OK);
+        announce_exit_wait();
+        const DWORD exiting = GetTickCount();
+        brindlex::finish_startup_sender(brindlex::exit_wait_ms);
+        const DWORD exit_wait = GetTickCount() - exiting;
+        const bool left = stored_reports_left();
+        MessageBoxW(nullptr, std::to_wstring(exit_wait).c_str(), L"exit", MB_OK);
+        return left ? 3 : 0;
+    }
     if (kind == L"filter")
         return reporter_filter_in_force() ? 10 : 11;
     if (kind == L"av-main")

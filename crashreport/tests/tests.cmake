@@ -1,6 +1,8 @@
 # Tests of the crash reporter (label crash).
 lumora_test(crashreport_reply_tests LABEL crash
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/reply_test.cpp LIBS lumora_crashreport_reply)
+lumora_test(stored_reports_unit_tests LABEL crash
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/stored_reports_test.cpp LIBS lumora_stored_reports lumora_zlib)
 
 if(WIN32)
   enable_language(RC)
@@ -44,6 +46,15 @@ if(WIN32 AND Python3_Interpreter_FOUND)
     LABELS "crash;smoke" TIMEOUT 300 RUN_SERIAL TRUE
     FIXTURES_REQUIRED "wine;xvfb;lumora_test_ca"
     ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};${crash_environment};CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/crash-smoke-work")
+  # Stored reports against real servers (stored_report_tests.py): kept until
+  # the server answers, within their bounds, without holding up the start or
+  # the exit.
+  add_test(NAME stored_report_tests
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/stored_report_tests.py)
+  set_tests_properties(stored_report_tests PROPERTIES
+    LABELS crash TIMEOUT 1500 RUN_SERIAL TRUE
+    FIXTURES_REQUIRED "wine;xvfb;lumora_test_ca"
+    ENVIRONMENT "WINEPREFIX=${LUMORA_WINEPREFIX};${crash_environment};CRASH_WORK=${CMAKE_CURRENT_BINARY_DIR}/stored-work;STORED_SCRIPT_SERVER_DIR=${CMAKE_SOURCE_DIR}/http/tests/servers")
   # The same reporter under WOW64, in the 64-bit prefix: what differs there.
   if(LUMORA_PROGRAM_64)
     lumora_skipped_test(crash_wow64_tests LABEL crash REASON "a 32-bit process under WOW64")

@@ -18,4 +18,6 @@ scaled=$build/vm32-tests
 rm -rf "$scaled"
 python3 "$here/scaled-tests.py" "$build" "$scaled" "$factor"
 cd "$checkout"
-exec "$here/run-in-guest.sh" --timeout "$limit" ctest --test-dir "$scaled" --output-on-failure -j 2 "$@"
+# run-in-guest.sh reads its words as one bash command line, as ssh does.
+exec "$here/run-in-guest.sh" --timeout "$limit" \
+  "$(printf '%q ' ctest --test-dir "$scaled" --output-on-failure -j 2 "$@")"

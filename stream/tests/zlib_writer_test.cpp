@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -161,6 +162,59 @@ TEST(zlib_writer, error_table)
             EXPECT_STREQ(e.what(), text);
         }
     }
+}
+
+// Memory handed to a writer: zlib's state comes from `alloc` and goes back
+// through `release`, and the output passes through the buffer given.
+struct counted_pool {
+    static void* alloc(void* opaque, unsigned items, unsigned size)
+    {
+        auto* pool = static_cast<counted_pool*>(opaque);
+        const std::size_t bytes = (std::size_t(items) * size + 15) / 16 * 16;
+        if (pool->used + bytes > sizeof pool->block)
+            return nullptr;
+        ++pool->allocations;
+        void* memory = pool->block + pool->used;
+        pool->used += bytes;
+        return memory;
+    }
+    static void release(void* opaque, void*) { ++static_cast<counted_pool*>(opaque)->releases; }
+
+    alignas(16) unsigned char block[300 * 1024];
+    std::size_t used = 0;
+    int allocations = 0;
+    int releases = 0;
+};
+
+TEST(zlib_writer, given_memory_holds_the_whole_compressor)
+{
+    auto pool = std::make_unique<counted_pool>();
+    std::vector<unsigned char> buffer(1000, 0xEE);
+    target_stream target;
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += std::to_string(i * 7919 % 10007);
+    {
+        zlib_writer writer(
+            target, 9, buffer.size(),
+            fenrix::zlib_memory{&counted_pool::alloc, &counted_pool::release, pool.get(), buffer.data()});
+        EXPECT_EQ(writer.write(text.data(), text.size()), text.size());
+    }
+    EXPECT_EQ(inflate_all(target.bytes), text);
+    EXPECT_GT(pool->allocations, 0) << "zlib's state came from the pool";
+    EXPECT_EQ(pool->releases, pool->allocations) << "and went back to it";
+    for (std::size_t written : target.writes)
+        EXPECT_LE(written, buffer.size()) << "output passes through the given buffer";
+    EXPECT_TRUE(std::count(buffer.begin(), buffer.end(), 0xEE) < 1000) << "the given buffer was used";
+
+    // Too little memory fails the writer as the heap would.
+    auto small = std::make_unique<counted_pool>();
+    small->used = sizeof small->block - 1024;
+    EXPECT_THROW(
+        zlib_writer(target, 9, buffer.size(),
+                    fenrix::zlib_memory{&counted_pool::alloc, &counted_pool::release, small.get(), buffer.data()}),
+        std::bad_alloc);
+    EXPECT_THROW(zlib_writer(target, 9, buffer.size(), fenrix::zlib_memory{}), std::invalid_argument);
 }
 
 TEST(zlib_writer, invalid_level_is_a_stream_error)

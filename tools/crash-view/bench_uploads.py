@@ -4,13 +4,17 @@
   bench_uploads.py BUILD_DIR [UPLOADS]
 
 BUILD_DIR is the Windows build (its native report reader,
-tools/report-reader/native/report-reader) or the host build
-(tools/report-reader/report-reader). UPLOADS (default 400) reports are sent
-by 32 concurrent clients, as the reporter sends them (HTTPS, chunked), to:
+tools/report-reader/native/report-reader) or the host build (the reader
+without sanitizers that the crash view tests use,
+tools/crash-view/reader/report-reader). UPLOADS (default 400) reports are
+sent by 32 concurrent clients, as the reporter sends them (HTTPS, chunked),
+to:
 1. the plain report server, which only stores them (the reference);
 2. one indexing server on SQLite;
 3. two indexing servers on one PostgreSQL server and one report folder.
 Every indexed report is read and symbolized by the report reader.
+Then one body of 1 MiB is sent in one-byte chunks, 250 000 and 1 000 000 of
+them: the server's time per chunk must not grow with the body.
 """
 
 import concurrent.futures
@@ -26,10 +30,10 @@ work = os.path.join(build, "bench-work", "uploads")
 os.makedirs(work, exist_ok=True)
 with open(os.path.join(build, "CMakeCache.txt")) as cache:
     windows_build = "mingw" in "".join(line for line in cache if line.startswith("CMAKE_TOOLCHAIN_FILE"))
-subprocess.run(["cmake", "--build", build, "--target", "report_reader_native" if windows_build else "report-reader"],
+subprocess.run(["cmake", "--build", build, "--target", "report_reader_native" if windows_build else "crash_view_reader"],
                check=True, timeout=1800, stdout=subprocess.DEVNULL)
 reader = os.path.join(build, "tools/report-reader/native/report-reader" if windows_build
-                      else "tools/report-reader/report-reader")
+                      else "tools/crash-view/reader/report-reader")
 sample = os.path.join(work, "symbol_sample.full.exe")
 subprocess.run(["i686-w64-mingw32-g++", "-g", "-O0", "-o", sample, os.path.join(here, "tests/symbol_sample.cpp")],
                check=True, timeout=300)
@@ -94,3 +98,24 @@ print("plain server (stores only):       %7.1f uploads/s" % plain)
 for name, (taken, read) in (("indexed, SQLite, one server:     ", sqlite), ("indexed, PostgreSQL, two servers:", postgres)):
     print("%s %7.1f uploads/s (ratio to plain %.2f); all read and grouped: %.1f reports/s"
           % (name, taken, taken / plain, read))
+
+
+def one_byte_chunks(count):
+    """Seconds for the plain server to take `count` one-byte chunks."""
+    server = ReportServer(*certificate, fx.fresh_folder("chunks"))
+    port = server.start()
+    try:
+        body = os.urandom(count)
+        start = time.monotonic()
+        if fx.upload_in_chunks(port, certificate[0], body, 1, seconds=900) != 200:
+            raise RuntimeError("the chunked upload was not taken")
+        if server.received[0].body != body:
+            raise RuntimeError("the chunked upload was taken wrong")
+        return time.monotonic() - start
+    finally:
+        server.stop()
+
+
+quarter, whole = one_byte_chunks(250000), one_byte_chunks(1000000)
+print("one-byte chunks: 250 000 in %.1f s, 1 000 000 in %.1f s (ratio %.1f; 4 is linear, 16 quadratic)"
+      % (quarter, whole, whole / quarter))

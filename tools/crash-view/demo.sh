@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The maker's crash view, shown with real crashes:
 #
-#   tools/crash-view/demo.sh [--check] [BUILD_DIR]   the Windows build (default build/win)
+#   tools/crash-view/demo.sh [--check] [BUILD_DIR]   a Windows build (default build/win)
 #
 # Files the unstripped test host in a symbol store, starts an indexing report
 # server on 127.0.0.1 (asking for the .bxr report of every crash) with its
@@ -9,7 +9,9 @@
 # until every report is read and grouped, and prints the page's address. The
 # server runs until Ctrl-C. CRASH_VIEW_ADMIN_PORT sets the page's port
 # (default 8470). Everything it makes stays under BUILD_DIR/crash-view-demo
-# and the build's test Wine prefix.
+# and the build's test Wine prefix: a 32-bit one for the 32-bit build (build/win),
+# a 64-bit one without WOW64 for the 64-bit build (build/win64), which runs
+# where no 32-bit code can.
 #
 # --check (the test crash_view_demo): builds nothing, takes a free port for
 # the page, checks that it shows a group named by the faulting function of
@@ -22,24 +24,34 @@ build=$(cd "${1:-$root/build/win}" && pwd)
 admin_port=${CRASH_VIEW_ADMIN_PORT:-8470}
 [ -z "$check" ] || admin_port=0
 
-if ! reason=$("$root/scripts/wine-can-run.sh"); then
-  echo "crash view demo: the 32-bit test host cannot crash on this machine: $reason" >&2
-  exit 1
-fi
-
 [ -n "$check" ] || cmake --build "$build" --target crash_host crash_driver trust_ca report_reader_native >/dev/null
+host=$build/crashreport/crash_host.exe
+# The prefix the build's tests use (cmake/testing.cmake), by the test host's
+# machine: the Machine field of its PE header.
+pe_header=$(od -An -tu4 -j60 -N4 "$host" | tr -d ' ')
+case $(od -An -tx2 -j$((pe_header + 4)) -N2 "$host" | tr -d ' ') in
+  8664) arch=win64-only ;;
+  014c)
+    arch=win32
+    if ! reason=$("$root/scripts/wine-can-run.sh"); then
+      echo "crash view demo: the 32-bit test host cannot crash on this machine: $reason" >&2
+      echo "crash view demo: the 64-bit build (build/win64) runs here" >&2
+      exit 1
+    fi ;;
+  *) echo "crash view demo: $host is no test host of a Windows build" >&2; exit 1 ;;
+esac
 work=$build/crash-view-demo
 store=$work/store
 rm -rf "$work"
 mkdir -p "$work/temp" "$store"
 export WINEPREFIX=$build/wineprefix
-[ -f "$WINEPREFIX/.lumora-ready" ] || "$root/scripts/wine-prefix.sh" "$WINEPREFIX" win32
+# wine-prefix.sh makes the prefix again when it was made for another architecture.
+[ "$(cat "$WINEPREFIX/.lumora-ready" 2>/dev/null)" = "$arch" ] || "$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$arch"
 ca=$build/test-ca
 [ -f "$ca/server.key" ] || python3 "$root/http/tests/servers/lumora_servers.py" ca "$ca" >/dev/null
 "$root/scripts/wine-run.sh" "$build/http/trust_ca.exe" "Z:$ca/ca.pem" >/dev/null
 
 reader=$build/tools/report-reader/native/report-reader
-host=$build/crashreport/crash_host.exe
 "$reader" --file-symbols "$store/symbols" "$build/crashreport/crash_host.full.exe" --shipped "$host"
 
 /usr/bin/python3 "$root/tools/report-server/report_server.py" --cert "$ca/server-chain.pem" --key "$ca/server.key" \

@@ -28,7 +28,7 @@ std::size_t utf8_length(const std::string& text, std::size_t i)
     return length;
 }
 
-std::string number(std::uint32_t value)
+std::string number(std::uint64_t value)
 {
     return std::to_string(value);
 }
@@ -68,7 +68,8 @@ std::string error_json(const std::string& what)
 
 std::string to_json(const report& r, const symbol_lookup& symbols)
 {
-    std::string out = std::string("{\"kind\": \"") + (r.detailed ? "bxr" : "bxo") + "\", \"exceptions\": [";
+    std::string out = std::string("{\"kind\": \"") + (r.detailed ? "bxr" : "bxo") +
+        "\", \"machine\": " + json_string(machine_name(r.machine)) + ", \"exceptions\": [";
     for (std::size_t i = 0; i < r.exceptions.size(); ++i) {
         const exception_record& e = r.exceptions[i];
         out += std::string(i ? ", " : "") + "{\"code\": " + number(e.code) +

@@ -8,10 +8,11 @@
 
 namespace report_reader {
 
-// {"kind": "bxo"|"bxr", "exceptions": [...], "registers": [[name, value]...],
+// {"kind": "bxo"|"bxr", "machine": "i386"|"x64", "exceptions": [...], "registers": [[name, value]...],
 //  "trace": [...], "modules": [{"name", "time_stamp", "checksum"?, "base"}],
 //  "frames": [{"module", "offset", "function"?, "place"?, "snapshot"}]}
-// Numbers are plain JSON numbers; "function" and "place" come from the
+// Numbers are plain JSON numbers (addresses and registers of an x64 report
+// up to 2^64 - 1); "function" and "place" come from the
 // symbols ("function at place").
 std::string to_json(const report& r, const symbol_lookup& symbols = {});
 

@@ -28,7 +28,8 @@ std::string inflate_report(const std::string& compressed, std::size_t limit)
         out.append(buffer, sizeof buffer - z.avail_out);
         if (out.size() > limit) {
             inflateEnd(&z);
-            throw report_error("the report inflates to more than " + std::to_string(limit) + " bytes");
+            throw report_error("the report inflates to more than " + std::to_string(limit) +
+                               " bytes, more than any crash report holds");
         }
         if (result == Z_BUF_ERROR && z.avail_in == 0) {
             inflateEnd(&z);
@@ -82,6 +83,16 @@ public:
         return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
     }
 
+    // A field of `width` bytes (4 or 8).
+    std::uint64_t number(std::uint32_t width, const char* what)
+    {
+        if (width == 4)
+            return u32(what);
+        need(8, what);
+        const std::uint64_t low = u32(what);
+        return low | std::uint64_t(u32(what)) << 32;
+    }
+
     std::vector<std::uint8_t> bytes(std::size_t n, const char* what)
     {
         need(n, what);
@@ -111,43 +122,31 @@ private:
     std::size_t position = 0;
 };
 
-exception_record read_exception(cursor& in)
+exception_record read_exception(cursor& in, const format::machine_layout& layout)
 {
     exception_record record;
     record.code = in.u32("exception code");
     record.flags = in.u32("exception flags");
-    record.address = in.u32("exception address");
+    record.address = in.number(layout.address_bytes, "exception address");
     const std::uint32_t count = in.u32("parameter count");
     if (count > format::max_exception_parameters)
         in.fail("exception record with " + std::to_string(count) + " parameters (at most 15)");
     for (std::uint32_t i = 0; i < count; ++i)
-        record.parameters.push_back(in.u32("exception parameter"));
+        record.parameters.push_back(in.number(layout.address_bytes, "exception parameter"));
     return record;
 }
 
-context_block read_context(cursor& in)
+context_block read_context(cursor& in, const format::machine_layout& layout)
 {
-    static const char* const names[][8] = {
-        {"eax", "ebx", "ecx", "edx", "esi", "edi"},
-        {"ss", "esp", "ebp", "cs", "eip", "eflags"},
-        {"ds", "es", "fs", "gs"},
-        {"fpu control", "fpu status", "fpu tag", "fpu error offset", "fpu error selector", "fpu data offset",
-         "fpu data selector", "cr0 npx state"},
-        {},
-        {"dr0", "dr1", "dr2", "dr3", "dr6", "dr7"},
-    };
-    static const char* const area_names[] = {"", "", "", "fpu registers", "extended registers", ""};
     context_block context;
     context.flags = in.u32("context flags");
-    std::size_t group = 0;
-    for (const auto& g : format::context_groups) {
-        if (context.flags & g.flag) {
-            for (std::uint32_t i = 0; i < g.registers; ++i)
-                context.registers.emplace_back(names[group][i], in.u32("context register"));
-            if (g.extra_bytes)
-                context.areas.emplace_back(area_names[group], in.bytes(g.extra_bytes, "context register area"));
-        }
-        ++group;
+    for (const format::context_group& group : layout.context) {
+        if (!(context.flags & group.flag))
+            continue;
+        for (const char* name : group.registers)
+            context.registers.emplace_back(name, in.number(layout.register_bytes, "context register"));
+        if (group.area_bytes)
+            context.areas.emplace_back(group.area, in.bytes(group.area_bytes, "context register area"));
     }
     return context;
 }
@@ -182,21 +181,22 @@ report parse_report(const std::string& content)
     }
     in.skip_tag();
     r.machine = in.u16("machine");
-    if (r.machine != format::machine_i386)
-        in.fail("unknown machine " + std::to_string(r.machine) + " (only i386, 332, is written)");
+    const format::machine_layout* layout = format::layout_of(r.machine);
+    if (!layout)
+        in.fail("unknown machine " + std::to_string(r.machine) + " (i386, 332, and x64, 34404, are written)");
 
     if (!r.detailed) {
-        r.exceptions.push_back(read_exception(in));
+        r.exceptions.push_back(read_exception(in, *layout));
     } else {
         const std::uint32_t count = in.u32("exception count");
         if (count == 0)
             in.fail("a .bxr report without exception records");
-        // Each record takes at least 16 bytes: a count beyond the data is a lie.
-        if (count > in.left() / 16)
+        // Each record takes at least its fixed fields: a count beyond the data is a lie.
+        if (count > in.left() / (12 + layout->address_bytes))
             in.fail("exception count " + std::to_string(count) + " exceeds the data");
         for (std::uint32_t i = 0; i < count; ++i)
-            r.exceptions.push_back(read_exception(in));
-        r.context = read_context(in);
+            r.exceptions.push_back(read_exception(in, *layout));
+        r.context = read_context(in, *layout);
     }
 
     if (in.tag_is(format::tag_trace)) {
@@ -217,7 +217,7 @@ report parse_report(const std::string& content)
             m.time_stamp = in.u32("module time stamp");
             if (r.detailed)
                 m.checksum = in.u32("module checksum");
-            m.base = in.u32("module base");
+            m.base = in.number(layout->address_bytes, "module base");
             if (!r.modules.empty() && r.modules.back().base == m.base)
                 in.fail("module record repeats the module of the frame before it");
             r.modules.push_back(std::move(m));
@@ -233,7 +233,7 @@ report parse_report(const std::string& content)
                 const std::uint32_t size = in.u32("stack snapshot size");
                 if (size != 0) {
                     stack_snapshot s;
-                    s.address = in.u32("stack snapshot address");
+                    s.address = in.number(layout->address_bytes, "stack snapshot address");
                     s.bytes = in.bytes(size, "stack snapshot");
                     f.snapshot = std::move(s);
                 }
@@ -340,6 +340,12 @@ std::string to_utf8(const std::u16string& text)
     return out;
 }
 
+const char* machine_name(std::uint16_t machine)
+{
+    const format::machine_layout* layout = format::layout_of(machine);
+    return layout ? layout->name : "unknown";
+}
+
 namespace {
 
 std::string hex(std::uint32_t value)
@@ -349,27 +355,39 @@ std::string hex(std::uint32_t value)
     return text;
 }
 
+// An address or register as wide as the report's machine writes it.
+std::string hex(std::uint64_t value, std::uint32_t bytes)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llX", int(bytes * 2), static_cast<unsigned long long>(value));
+    return text;
+}
+
 }  // namespace
 
 std::string describe(const report& r, const symbol_lookup& symbols)
 {
-    std::string out = std::string("report: ") + (r.detailed ? "BXR1 (detailed)" : "BXO1") + ", machine i386\n";
+    const format::machine_layout* layout = format::layout_of(r.machine);
+    const std::uint32_t address_bytes = layout ? layout->address_bytes : 8;
+    const std::uint32_t register_bytes = layout ? layout->register_bytes : 8;
+    std::string out = std::string("report: ") + (r.detailed ? "BXR1 (detailed)" : "BXO1") + ", machine " +
+        machine_name(r.machine) + "\n";
     for (std::size_t i = 0; i < r.exceptions.size(); ++i) {
         const exception_record& e = r.exceptions[i];
         const std::string name = exception_code_name(e.code);
         out += "exception " + std::to_string(i) + ": code " + hex(e.code) + (name.empty() ? "" : " " + name) +
-            ", flags " + hex(e.flags) + ", address " + hex(e.address) + "\n";
+            ", flags " + hex(e.flags) + ", address " + hex(e.address, address_bytes) + "\n";
         if (!e.parameters.empty()) {
             out += "  parameters:";
-            for (std::uint32_t p : e.parameters)
-                out += " " + hex(p);
+            for (std::uint64_t p : e.parameters)
+                out += " " + hex(p, address_bytes);
             out += "\n";
         }
     }
     if (r.context) {
         out += "context: flags " + hex(r.context->flags) + "\n";
         for (const auto& [name, value] : r.context->registers)
-            out += "  " + name + " = " + hex(value) + "\n";
+            out += "  " + name + " = " + hex(value, register_bytes) + "\n";
         for (const auto& [name, bytes] : r.context->areas)
             out += "  " + name + ": " + std::to_string(bytes.size()) + " bytes\n";
     }
@@ -383,7 +401,7 @@ std::string describe(const report& r, const symbol_lookup& symbols)
         out += "  " + to_utf8(m.name) + ": time stamp " + hex(m.time_stamp);
         if (m.checksum)
             out += ", checksum " + hex(*m.checksum);
-        out += ", base " + hex(m.base) + "\n";
+        out += ", base " + hex(m.base, address_bytes) + "\n";
     }
     out += "frames:\n";
     for (std::size_t i = 0; i < r.frames.size(); ++i) {
@@ -396,7 +414,7 @@ std::string describe(const report& r, const symbol_lookup& symbols)
         out += "\n";
         if (f.snapshot)
             out += "     stack snapshot: " + std::to_string(f.snapshot->bytes.size()) + " bytes at " +
-                hex(f.snapshot->address) + "\n";
+                hex(f.snapshot->address, address_bytes) + "\n";
         else if (r.detailed)
             out += "     stack snapshot: none\n";
     }

@@ -119,18 +119,18 @@ std::optional<std::string> find_symbols(const std::string& store, const std::str
     return std::nullopt;
 }
 
-std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& reports, const std::string& store,
-                                                const std::string& addr2line)
+std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& reports, const std::string& store)
 {
     struct wanted {
         std::size_t report, frame;
     };
     struct build {
+        std::uint16_t machine = 0;
         std::vector<wanted> frames;
-        std::vector<std::uint32_t> addresses;
+        std::vector<std::uint64_t> addresses;
     };
     std::map<std::pair<std::string, std::uint32_t>, std::optional<std::string>> programs;  // by name and stamp
-    std::map<std::string, std::uint32_t> bases;
+    std::map<std::string, pe_file_info> headers;
     std::map<std::string, build> builds;
     std::vector<symbol_lookup> symbols;
     for (std::size_t i = 0; i < reports.size(); ++i) {
@@ -145,16 +145,19 @@ std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& repor
             if (!program->second)
                 continue;
             const std::string& path = *program->second;
-            auto base = bases.find(path);
-            if (base == bases.end())
-                base = bases.emplace(path, image_base(path)).first;
+            auto header = headers.find(path);
+            if (header == headers.end())
+                header = headers.emplace(path, read_pe_info(path)).first;
+            if (header->second.machine != r.machine)
+                continue;
             build& b = builds[path];
+            b.machine = header->second.machine;
             b.frames.push_back({i, f});
-            b.addresses.push_back(lookup_address(r, f, base->second));
+            b.addresses.push_back(lookup_address(r, f, header->second.image_base));
         }
     }
     for (const auto& [path, b] : builds) {
-        const std::vector<std::string> found = look_up(path, b.addresses, addr2line);
+        const std::vector<std::string> found = look_up(path, b.machine, b.addresses);
         for (std::size_t k = 0; k < b.frames.size(); ++k)
             symbols[b.frames[k].report][b.frames[k].frame] = found[k];
     }

@@ -35,8 +35,8 @@ std::optional<std::string> find_symbols(const std::string& store, const std::str
                                         std::uint32_t time_stamp);
 
 // symbolize() for every module of the reports that has a build in the store,
-// with one addr2line run per build for all the reports together.
-std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& reports, const std::string& store,
-                                                const std::string& addr2line = "i686-w64-mingw32-addr2line");
+// with one addr2line run per build for all the reports together. A build
+// filed for another machine than a report's gives that report no symbols.
+std::vector<symbol_lookup> symbolize_from_store(const std::vector<report>& reports, const std::string& store);
 
 }  // namespace report_reader

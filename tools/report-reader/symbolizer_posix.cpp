@@ -17,9 +17,16 @@
 
 namespace report_reader {
 
-std::uint32_t image_base(const std::string& program)
+std::string addr2line_for(std::uint16_t machine)
 {
-    return read_pe_info(program).image_base;
+    switch (machine) {
+    case 0x014C:
+        return "i686-w64-mingw32-addr2line";
+    case 0x8664:
+        return "x86_64-w64-mingw32-addr2line";
+    default:
+        throw report_error("no addr2line for machine " + std::to_string(machine));
+    }
 }
 
 namespace {
@@ -76,15 +83,16 @@ std::string run_addr2line(const std::string& tool, const std::string& program,
 
 }  // namespace
 
-std::vector<std::string> look_up(const std::string& program, const std::vector<std::uint32_t>& addresses,
-                                 const std::string& addr2line)
+std::vector<std::string> look_up(const std::string& program, std::uint16_t machine,
+                                 const std::vector<std::uint64_t>& addresses)
 {
+    const std::string addr2line = addr2line_for(machine);
     // Each address once (a deep recursion repeats one return address many
     // times), in runs that keep addr2line's command line short.
-    std::map<std::uint32_t, std::string> found;
-    for (std::uint32_t address : addresses)
+    std::map<std::uint64_t, std::string> found;
+    for (std::uint64_t address : addresses)
         found.emplace(address, std::string());
-    std::vector<std::uint32_t> unique;
+    std::vector<std::uint64_t> unique;
     for (const auto& entry : found)
         unique.push_back(entry.first);
     constexpr std::size_t run_length = 4096;
@@ -92,8 +100,8 @@ std::vector<std::string> look_up(const std::string& program, const std::vector<s
         const std::size_t end = std::min(unique.size(), start + run_length);
         std::vector<std::string> texts;
         for (std::size_t k = start; k < end; ++k) {
-            char text[16];
-            std::snprintf(text, sizeof text, "0x%X", unique[k]);
+            char text[24];
+            std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(unique[k]));
             texts.push_back(text);
         }
         const std::string output = run_addr2line(addr2line, program, texts);
@@ -112,32 +120,34 @@ std::vector<std::string> look_up(const std::string& program, const std::vector<s
         }
     }
     std::vector<std::string> symbols;
-    for (std::uint32_t address : addresses)
+    for (std::uint64_t address : addresses)
         symbols.push_back(found[address]);
     return symbols;
 }
 
-std::uint32_t lookup_address(const report& r, std::size_t frame, std::uint32_t base)
+std::uint64_t lookup_address(const report& r, std::size_t frame, std::uint64_t base)
 {
     return base + r.frames[frame].offset - (frame > 0 ? 1 : 0);
 }
 
-symbol_lookup symbolize(const report& r, const std::string& program, const std::string& module_name,
-                        const std::string& addr2line)
+symbol_lookup symbolize(const report& r, const std::string& program, const std::string& module_name)
 {
-    const std::uint32_t base = image_base(program);
+    const pe_file_info info = read_pe_info(program);
+    if (info.machine != r.machine)
+        throw report_error(program + " is built for machine " + std::to_string(info.machine) +
+                           ", the report comes from machine " + std::to_string(r.machine));
     std::vector<std::size_t> frames;
-    std::vector<std::uint32_t> addresses;
+    std::vector<std::uint64_t> addresses;
     for (std::size_t i = 0; i < r.frames.size(); ++i) {
         if (strcasecmp(to_utf8(r.modules[r.frames[i].module].name).c_str(), module_name.c_str()) != 0)
             continue;
         frames.push_back(i);
-        addresses.push_back(lookup_address(r, i, base));
+        addresses.push_back(lookup_address(r, i, info.image_base));
     }
     symbol_lookup symbols(r.frames.size());
     if (frames.empty())
         return symbols;
-    const std::vector<std::string> found = look_up(program, addresses, addr2line);
+    const std::vector<std::string> found = look_up(program, info.machine, addresses);
     for (std::size_t k = 0; k < frames.size(); ++k)
         symbols[frames[k]] = found[k];
     return symbols;

@@ -8,20 +8,35 @@ starts, under a lock so that two servers starting together do it once. Each
 stored file has at most one row (the file name is unique), so indexing a file
 twice, by the upload and by the start-up scan of another server, adds it
 once.
+
+Texts that come from a report (module names, titles, signatures, reasons)
+are stored as bytes (UTF-8, lone surrogates passed through), and the rest of
+what a report says as JSON, whose escapes are ASCII: only parameters carry
+them, and PostgreSQL, whose text type cannot hold NUL, keeps them whole.
 """
 
 import contextlib
+import datetime
+import json
 import queue
 import sqlite3
 import threading
 
 CONNECTIONS = 8          # per server: bounds the database's connections
 CONNECTION_WAIT = 60     # seconds a request waits for a free connection
+# A .bxr report follows its .bxo report within seconds (the reporter sends
+# it when the server answers 449, after the .bxo report is stored); an hour
+# allows for a slow client.
+PAIRING_WINDOW = datetime.timedelta(hours=1)
+TIME_FORMAT = "%Y-%m-%d %H:%M:%S"
 
 # Version 1: the reports and what they are about. Version 2: their crash
-# signature, group and capped details for the web page (rows without a group
-# are read again by the server: older rows after the upgrade, and new uploads,
-# see report_indexer).
+# signature, group and capped details for the web page. Version 3: texts as
+# bytes; groups in a table of their own with the frames of their signature;
+# the .bxo report each .bxr report details (crash_of), found by the crash's
+# fingerprint; the builds each report lacks symbols for; and `pending`, set
+# for every report to be read (again), which keeps a report in its group
+# while it is read again. Every report is read again after the upgrade.
 MIGRATIONS = [
     [
         "CREATE TABLE reports (id {id_column}, file TEXT NOT NULL UNIQUE, received TEXT NOT NULL,"
@@ -36,15 +51,47 @@ MIGRATIONS = [
         "ALTER TABLE reports ADD COLUMN details TEXT",
         "CREATE INDEX reports_group ON reports (group_key, received)",
     ],
+    [
+        "CREATE TABLE crash_groups (group_key TEXT PRIMARY KEY, title {bytes} NOT NULL, signature {bytes} NOT NULL,"
+        " top_frames TEXT NOT NULL)",
+        {"sqlite": "INSERT INTO crash_groups SELECT group_key, CAST(MIN(title) AS BLOB),"
+                   " CAST(MIN(signature) AS BLOB), '[]' FROM reports WHERE group_key IS NOT NULL GROUP BY group_key",
+         "postgres": "INSERT INTO crash_groups SELECT group_key, convert_to(MIN(title), 'UTF8'),"
+                     " convert_to(MIN(signature), 'UTF8'), '[]' FROM reports WHERE group_key IS NOT NULL"
+                     " GROUP BY group_key"},
+        "ALTER TABLE reports DROP COLUMN title",
+        "ALTER TABLE reports DROP COLUMN signature",
+        {"sqlite": "UPDATE reports SET module = CAST(module AS BLOB), error = CAST(error AS BLOB)",
+         "postgres": "ALTER TABLE reports ALTER COLUMN module TYPE BYTEA USING convert_to(module, 'UTF8'),"
+                     " ALTER COLUMN error TYPE BYTEA USING convert_to(error, 'UTF8')"},
+        "ALTER TABLE reports ADD COLUMN fingerprint TEXT",
+        "ALTER TABLE reports ADD COLUMN crash_of BIGINT",
+        "ALTER TABLE reports ADD COLUMN pending INTEGER NOT NULL DEFAULT 1",
+        "CREATE INDEX reports_pending ON reports (pending, id)",
+        "CREATE INDEX reports_fingerprint ON reports (fingerprint)",
+        "CREATE INDEX reports_crash_of ON reports (crash_of)",
+        "CREATE TABLE missing_symbols (report_id BIGINT NOT NULL, module {bytes} NOT NULL,"
+        " time_stamp BIGINT NOT NULL, own INTEGER NOT NULL)",
+        "CREATE INDEX missing_symbols_report ON missing_symbols (report_id)",
+        "CREATE INDEX missing_symbols_build ON missing_symbols (module, time_stamp)",
+    ],
 ]
 VERSION = len(MIGRATIONS)
-
-ROW_FIELDS = ("file", "received", "kind", "module", "time_stamp", "code", "frames", "readable", "error",
-              "signature", "group_key", "title", "details")
 
 
 class SchemaTooNew(Exception):
     pass
+
+
+def as_bytes(text):
+    return None if text is None else text.encode("utf-8", "surrogatepass")
+
+
+def as_text(value):
+    """A stored text back as str (PostgreSQL gives bytes as a memoryview)."""
+    if value is None or isinstance(value, str):
+        return value
+    return bytes(value).decode("utf-8", "surrogatepass")
 
 
 class Index:
@@ -56,8 +103,11 @@ class Index:
             import psycopg2  # only needed for PostgreSQL
             self.driver = psycopg2
             self.id_column = "BIGSERIAL PRIMARY KEY"
+            self.bytes_column = "BYTEA"
         else:
+            self.driver = sqlite3
             self.id_column = "INTEGER PRIMARY KEY AUTOINCREMENT"
+            self.bytes_column = "BLOB"
         self.idle = queue.LifoQueue()
         self.slots = threading.BoundedSemaphore(CONNECTIONS)
 
@@ -67,6 +117,14 @@ class Index:
         connection = sqlite3.connect(self.location, timeout=30, isolation_level=None, check_same_thread=False)
         connection.execute("PRAGMA journal_mode=WAL")
         return connection
+
+    def is_transient(self, error):
+        """Whether `error` is the database's state (a lost connection, a lock
+        held too long) rather than anything about the data written."""
+        transient = (self.driver.OperationalError, TimeoutError)
+        if self.postgres:  # psycopg2's word for a connection that is gone
+            transient += (self.driver.InterfaceError,)
+        return isinstance(error, transient)
 
     @contextlib.contextmanager
     def _connection(self):
@@ -94,7 +152,8 @@ class Index:
     def transaction(self, exclusive=False):
         """A cursor inside one transaction, committed when the block ends
         normally and rolled back otherwise. `exclusive` serializes it against
-        every other exclusive transaction on the database (schema changes)."""
+        every other exclusive transaction on the database (schema changes,
+        pairing reports)."""
         with self._connection() as connection:
             cursor = connection.cursor()
             try:
@@ -127,6 +186,7 @@ class Index:
 
     def migrate(self, up_to=VERSION):
         """Brings the schema to version `up_to`; returns the version found."""
+        backend = "postgres" if self.postgres else "sqlite"
         with self.transaction(exclusive=True) as c:
             c.execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
             row = c.execute("SELECT version FROM schema_version").fetchone()
@@ -135,19 +195,21 @@ class Index:
                 raise SchemaTooNew("the index has schema version %d; this server knows up to %d" % (found, VERSION))
             for version in range(found, up_to):
                 for statement in MIGRATIONS[version]:
-                    c.execute(statement.format(id_column=self.id_column))
+                    statement = statement[backend] if isinstance(statement, dict) else statement
+                    c.execute(statement.format(id_column=self.id_column, bytes=self.bytes_column))
             if row is None:
                 c.execute("INSERT INTO schema_version (version) VALUES (?)", (max(found, up_to),))
             else:
                 c.execute("UPDATE schema_version SET version = ?", (max(found, up_to),))
             return found
 
-    def add(self, row):
-        """Adds a report row (a dict with ROW_FIELDS); False when its file was indexed already."""
+    # --- recording ----------------------------------------------------------
+
+    def add(self, file, received, kind):
+        """Adds the row of a stored file, to be read; False when its file was indexed already."""
         with self.transaction() as c:
-            c.execute("INSERT INTO reports (%s) VALUES (%s) ON CONFLICT (file) DO NOTHING"
-                      % (", ".join(ROW_FIELDS), ", ".join("?" * len(ROW_FIELDS))),
-                      tuple(row[f] for f in ROW_FIELDS))
+            c.execute("INSERT INTO reports (file, received, kind, frames, readable) VALUES (?, ?, ?, '[]', 0)"
+                      " ON CONFLICT (file) DO NOTHING", (file, received, kind))
             return c.rowcount == 1
 
     def files(self):
@@ -155,55 +217,141 @@ class Index:
             return {r[0] for r in c.execute("SELECT file FROM reports").fetchall()}
 
     def unread(self, limit):
-        """Files of up to `limit` rows not read yet (no group), oldest first."""
+        """Files of up to `limit` reports to be read (again), oldest first."""
         with self.transaction() as c:
-            return [r[0] for r in c.execute("SELECT file FROM reports WHERE group_key IS NULL ORDER BY id LIMIT ?",
+            return [r[0] for r in c.execute("SELECT file FROM reports WHERE pending = 1 ORDER BY id LIMIT ?",
                                             (limit,)).fetchall()]
 
     def set_summary(self, file, summary, key):
-        """What reading the report of `file` gave (report_reading.summarize)."""
-        with self.transaction() as c:
+        """What reading the report of `file` gave (report_reading.summarize),
+        in group `key`; pairs a .bxr report with its .bxo report."""
+        with self.transaction(exclusive=True) as c:
+            row = c.execute("SELECT id, received FROM reports WHERE file = ?", (file,)).fetchone()
+            if row is None:
+                return
+            report_id, received = row
             c.execute("UPDATE reports SET kind = ?, module = ?, time_stamp = ?, code = ?, frames = ?, readable = ?,"
-                      " error = ?, signature = ?, group_key = ?, title = ?, details = ? WHERE file = ?",
-                      (summary["kind"], summary["module"], summary["time_stamp"], summary["code"], summary["frames"],
-                       1 if summary["readable"] else 0, summary["error"], summary["signature"], key, summary["title"],
-                       summary["details"], file))
+                      " error = ?, group_key = ?, details = ?, fingerprint = ?, pending = 0 WHERE id = ?",
+                      (summary["kind"], as_bytes(summary["module"]), summary["time_stamp"], summary["code"],
+                       summary["frames"], 1 if summary["readable"] else 0, as_bytes(summary["error"]), key,
+                       summary["details"], summary["fingerprint"], report_id))
+            c.execute("INSERT INTO crash_groups (group_key, title, signature, top_frames) VALUES (?, ?, ?, ?)"
+                      " ON CONFLICT (group_key) DO UPDATE SET top_frames = excluded.top_frames",
+                      (key, as_bytes(summary["title"]), as_bytes(summary["signature"]),
+                       json.dumps(summary["top_frames"])))
+            c.execute("DELETE FROM missing_symbols WHERE report_id = ?", (report_id,))
+            for module, time_stamp, own in summary["missing"]:
+                c.execute("INSERT INTO missing_symbols (report_id, module, time_stamp, own) VALUES (?, ?, ?, ?)",
+                          (report_id, as_bytes(module), time_stamp, 1 if own else 0))
+            if summary["fingerprint"] and summary["kind"] in ("bxo", "bxr"):
+                self._pair(c, report_id, summary["kind"], summary["fingerprint"], received)
+
+    @staticmethod
+    def _pair(c, report_id, kind, fingerprint, received):
+        """Links a .bxr report to the .bxo report of the same crash: one with
+        the same fingerprint that came at most PAIRING_WINDOW before it (the
+        latest of them). Either may be read first, so both look. Only the
+        times decide: reports found in the folder at start-up get their rows
+        in name order, which within a second is random."""
+        now = datetime.datetime.strptime(received, TIME_FORMAT)
+        if kind == "bxr":
+            earliest = (now - PAIRING_WINDOW).strftime(TIME_FORMAT)
+            found = c.execute("SELECT id FROM reports WHERE kind = 'bxo' AND fingerprint = ? AND received >= ?"
+                              " AND received <= ? ORDER BY received DESC, id DESC LIMIT 1",
+                              (fingerprint, earliest, received)).fetchone()
+            if found:
+                c.execute("UPDATE reports SET crash_of = ? WHERE id = ?", (found[0], report_id))
+        else:
+            latest = (now + PAIRING_WINDOW).strftime(TIME_FORMAT)
+            c.execute("UPDATE reports SET crash_of = ? WHERE kind = 'bxr' AND fingerprint = ? AND crash_of IS NULL"
+                      " AND received >= ? AND received <= ?", (report_id, fingerprint, received, latest))
+
+    def missing_builds(self):
+        """Every (module, time stamp) some report lacks symbols for."""
+        with self.transaction() as c:
+            return [(as_text(m), t) for m, t in
+                    c.execute("SELECT DISTINCT module, time_stamp FROM missing_symbols").fetchall()]
+
+    def read_again(self, module, time_stamp):
+        """Marks the reports that lack symbols for a build to be read again;
+        returns how many."""
+        with self.transaction() as c:
+            c.execute("UPDATE reports SET pending = 1 WHERE pending = 0 AND id IN"
+                      " (SELECT report_id FROM missing_symbols WHERE module = ? AND time_stamp = ?)",
+                      (as_bytes(module), time_stamp))
+            return c.rowcount
+
+    # --- the page -----------------------------------------------------------
+
+    _GROUPS = ("SELECT g.group_key, g.title, g.top_frames, n.crashes, n.files, n.first, n.last, n.readable"
+               " FROM (SELECT group_key, COUNT(*) - COUNT(crash_of) AS crashes, COUNT(*) AS files,"
+               " MIN(received) AS first, MAX(received) AS last, MIN(readable) AS readable FROM reports"
+               " WHERE group_key IS NOT NULL{where} GROUP BY group_key) n"
+               " JOIN crash_groups g ON g.group_key = n.group_key")
+
+    @staticmethod
+    def _group(row):
+        key, title, top_frames, crashes, files, first, last, readable = row
+        return Group(key, as_text(title), json.loads(top_frames), crashes, files, first, last, bool(readable))
 
     def groups(self, limit=500):
-        """Groups, most frequent first: (key, title, count, first, last, readable)."""
+        """Groups (Group), the most crashes first."""
         with self.transaction() as c:
-            return c.execute(
-                "SELECT group_key, MIN(title), COUNT(*), MIN(received), MAX(received), MIN(readable) FROM reports"
-                " WHERE group_key IS NOT NULL GROUP BY group_key ORDER BY COUNT(*) DESC, MAX(received) DESC"
-                " LIMIT ?", (limit,)).fetchall()
+            rows = c.execute(self._GROUPS.format(where="") + " ORDER BY n.crashes DESC, n.last DESC LIMIT ?",
+                             (limit,)).fetchall()
+        return [self._group(r) for r in rows]
 
     def group(self, key):
-        """(key, title, count, first, last, readable) of one group, or None."""
+        """One group (Group), or None."""
         with self.transaction() as c:
-            row = c.execute("SELECT group_key, MIN(title), COUNT(*), MIN(received), MAX(received), MIN(readable)"
-                            " FROM reports WHERE group_key = ? GROUP BY group_key", (key,)).fetchone()
-            return tuple(row) if row else None
+            row = c.execute(self._GROUPS.format(where=" AND group_key = ?"), (key,)).fetchone()
+        return self._group(row) if row else None
 
     def daily_counts(self, since_day):
-        """{group key: {"YYYY-MM-DD": count}} for reports received on `since_day` or later."""
+        """{group key: {"YYYY-MM-DD": crashes}} for reports received on `since_day` or later."""
         with self.transaction() as c:
             rows = c.execute("SELECT group_key, SUBSTR(received, 1, 10), COUNT(*) FROM reports"
-                             " WHERE received >= ? AND group_key IS NOT NULL GROUP BY group_key, SUBSTR(received, 1, 10)",
-                             (since_day,)).fetchall()
+                             " WHERE received >= ? AND group_key IS NOT NULL AND crash_of IS NULL"
+                             " GROUP BY group_key, SUBSTR(received, 1, 10)", (since_day,)).fetchall()
         counts = {}
         for key, day, count in rows:
             counts.setdefault(key, {})[day] = count
         return counts
 
-    def time_stamps(self, key):
+    def builds(self, key=None):
+        """{group key: [(module, time stamp, crashes)]}, the most crashes first."""
         with self.transaction() as c:
-            return [r[0] for r in c.execute("SELECT DISTINCT time_stamp FROM reports WHERE group_key = ?"
-                                            " AND time_stamp IS NOT NULL ORDER BY time_stamp", (key,)).fetchall()]
+            rows = c.execute("SELECT group_key, module, time_stamp, COUNT(*) FROM reports"
+                             " WHERE group_key IS NOT NULL AND crash_of IS NULL AND time_stamp IS NOT NULL" +
+                             (" AND group_key = ?" if key else "") +
+                             " GROUP BY group_key, module, time_stamp ORDER BY COUNT(*) DESC, time_stamp",
+                             (key,) if key else ()).fetchall()
+        builds = {}
+        for group_key, module, time_stamp, count in rows:
+            builds.setdefault(group_key, []).append((as_text(module), time_stamp, count))
+        return builds
+
+    def missing(self, key):
+        """[(module, time stamp, the program's own module, reports)] without
+        symbols in a group; the program's own first."""
+        with self.transaction() as c:
+            rows = c.execute("SELECT m.module, m.time_stamp, MAX(m.own), COUNT(DISTINCT r.id) FROM missing_symbols m"
+                             " JOIN reports r ON r.id = m.report_id WHERE r.group_key = ?"
+                             " GROUP BY m.module, m.time_stamp ORDER BY MAX(m.own) DESC, COUNT(DISTINCT r.id) DESC",
+                             (key,)).fetchall()
+        return [(as_text(m), t, bool(own), n) for m, t, own, n in rows]
+
+    def errors(self, key, limit=100):
+        """[(reason, reports)] of the unreadable reports of a group, the most frequent first."""
+        with self.transaction() as c:
+            rows = c.execute("SELECT error, COUNT(*) FROM reports WHERE group_key = ? AND error IS NOT NULL"
+                             " GROUP BY error ORDER BY COUNT(*) DESC LIMIT ?", (key, limit)).fetchall()
+        return [(as_text(e), n) for e, n in rows]
 
     def group_reports(self, key, limit=100):
-        """(id, file, received, kind, details) of a group, newest first."""
+        """(id, file, received, kind, details, crash_of) of a group, newest first."""
         with self.transaction() as c:
-            return c.execute("SELECT id, file, received, kind, details FROM reports WHERE group_key = ?"
+            return c.execute("SELECT id, file, received, kind, details, crash_of FROM reports WHERE group_key = ?"
                              " ORDER BY received DESC, id DESC LIMIT ?", (key, limit)).fetchall()
 
     def report_file(self, report_id):
@@ -212,9 +360,27 @@ class Index:
             return row[0] if row else None
 
     def count(self, unread_only=False):
+        """Stored report files (those still to be read)."""
         with self.transaction() as c:
             return c.execute("SELECT COUNT(*) FROM reports" +
-                             (" WHERE group_key IS NULL" if unread_only else "")).fetchone()[0]
+                             (" WHERE pending = 1" if unread_only else "")).fetchone()[0]
+
+    def crashes(self):
+        """Crashes: report files but the .bxr reports that detail a .bxo report."""
+        with self.transaction() as c:
+            return c.execute("SELECT COUNT(*) FROM reports WHERE crash_of IS NULL").fetchone()[0]
+
+
+class Group:
+    def __init__(self, key, title, top_frames, crashes, files, first, last, readable):
+        self.key = key
+        self.title = title
+        self.top_frames = top_frames
+        self.crashes = crashes
+        self.files = files
+        self.first = first
+        self.last = last
+        self.readable = readable
 
 
 class _Cursor:

@@ -22,18 +22,25 @@ As a program:
   report_server.py --cert CHAIN.pem --key KEY.pem --store DIR [--address A] [--port N]
                    [--reply REPLY]... [--default REPLY] [--ask-detailed]
                    [--index | --database postgresql://...] --reader REPORT_READER
-                   [--symbols DIR] [--admin-address A] [--admin-port N]
+                   [--symbols DIR] [--reader-memory MIB] [--admin-address A] [--admin-port N]
 
   --symbols is the symbol store (default STORE/symbols; see report-reader
   --file-symbols). --ask-detailed answers every .bxo report with 449, so
-  that the .bxr report of the same crash follows.
+  that the .bxr report of the same crash follows. --reader-memory bounds the
+  address space of each run of the report reader (default 1024 MiB).
 
   REPLY is STATUS[;DELAY_SECONDS]:CONTENT_TYPE:BODY, for example
   "200:text/plain; charset=utf-8:Hvala" or "449::" (no Content-Type, empty
   body). The special REPLY "drop" closes the connection without any reply.
 
 It prints "port N" once it listens (and "admin URL" for the page) and runs
-until interrupted.
+until SIGTERM or SIGINT, which stop it cleanly: uploads in progress end
+first, and a report being read stays to be read at the next start.
+SIGHUP reads again the reports whose builds had no symbols and now have
+(as the page's "Read again" button does).
+
+Request bodies are framed as HTTP/1.1 frames them (request_body.py): a
+malformed length or chunk size is answered with 400 at once.
 
 As a module (the crash tests use it this way):
 
@@ -48,6 +55,7 @@ import argparse
 import http.server
 import json
 import os
+import signal
 import socket
 import ssl
 import sys
@@ -58,9 +66,12 @@ import admin_page
 import report_files
 import report_index
 import report_indexer
+import report_reading
+import request_body
 
 PATH = "/BrindlexSprejem/sprejem/"
-MAX_BODY = 64 << 20
+LINGER_SECONDS = 2
+LINGER_BYTES = 1 << 20
 ASK_DETAILED = "Prosimo, pošljite še podrobno poročilo."
 
 
@@ -96,44 +107,13 @@ class Received:
         self.chunked = chunked
 
 
-class BadRequest(Exception):
-    pass
-
-
-def read_chunked(rfile):
-    """The body of a chunked request; raises BadRequest on broken framing."""
-    body = b""
-    while True:
-        line = rfile.readline(1024)
-        if not line.endswith(b"\r\n"):
-            raise BadRequest("chunk size line without CR LF")
-        size_text = line[:-2].split(b";", 1)[0].strip()
-        try:
-            size = int(size_text, 16)
-        except ValueError:
-            raise BadRequest("chunk size is not hexadecimal")
-        if size == 0:
-            break
-        if len(body) + size > MAX_BODY:
-            raise BadRequest("body too large")
-        data = rfile.read(size)
-        if len(data) != size or rfile.read(2) != b"\r\n":
-            raise BadRequest("chunk data cut short")
-        body += data
-    while True:  # trailer fields up to the empty line
-        line = rfile.readline(8192)
-        if line in (b"\r\n", b""):
-            break
-    return body
-
-
 class ReportServer:
     """`index`: a report_index.Index to record reports in (indexed mode, with
     `reader` the report reader program and `symbols` the symbol store);
     None keeps them plainly."""
 
     def __init__(self, cert, key, store, replies=None, default=None, index=None, reader=None, symbols=None,
-                 ask_detailed=False):
+                 ask_detailed=False, reader_memory=report_reading.READER_MEMORY):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(cert, key)
         self.store = store
@@ -153,12 +133,12 @@ class ReportServer:
             if not reader:
                 raise ValueError("an indexed report server needs the report reader")
             os.makedirs(self.folder, exist_ok=True)
-            self.indexer = report_indexer.Indexer(index, self.folder, reader, symbols)
+            self.indexer = report_indexer.Indexer(index, self.folder, reader, symbols, reader_memory)
         self.admin = None
 
     def start_admin(self, address="127.0.0.1", port=0):
         """The crash groups page; returns its port."""
-        self.admin = admin_page.AdminServer(self.index, self.folder)
+        self.admin = admin_page.AdminServer(self.index, self.folder, self.indexer)
         return self.admin.start(address, port)
 
     def next_reply(self):
@@ -191,19 +171,13 @@ class ReportServer:
 
             def do_POST(self):
                 if self.path != PATH:
-                    self.answer(Reply(404, "text/plain; charset=utf-8", b"unknown path"))
+                    self.refuse(404, "unknown path")
                     return
-                chunked = "chunked" in self.headers.get("Transfer-Encoding", "").lower()
+                chunked = bool(self.headers.get_all("Transfer-Encoding"))
                 try:
-                    if chunked:
-                        body = read_chunked(self.rfile)
-                    else:
-                        length = int(self.headers.get("Content-Length", "0"))
-                        if length > MAX_BODY:
-                            raise BadRequest("body too large")
-                        body = self.rfile.read(length)
-                except BadRequest as e:
-                    self.answer(Reply(400, "text/plain; charset=utf-8", str(e).encode()))
+                    body = request_body.read_body(self.headers, self.rfile)
+                except request_body.BadRequest as e:
+                    self.refuse(e.status, str(e))
                     return
                 if server.index is not None:
                     kind = report_files.kind_of(body)
@@ -216,7 +190,28 @@ class ReportServer:
                 self.answer(server.next_reply())
 
             def do_GET(self):
-                self.answer(Reply(405, "text/plain; charset=utf-8", b"POST reports here"))
+                self.refuse(405, "POST reports here")
+
+            def refuse(self, status, text):
+                """Answers without reading the body, then reads what the client
+                still sends for a moment: closing with unread data makes TCP
+                reset the connection, and the reset can destroy the answer
+                before the client has read it."""
+                self.answer(Reply(status, "text/plain; charset=utf-8", text))
+                try:
+                    # On a TLS socket this sends no close_notify: the answer
+                    # carries its length, and what follows is thrown away.
+                    self.connection.shutdown(socket.SHUT_WR)
+                    deadline = time.monotonic() + LINGER_SECONDS
+                    drained = 0
+                    while drained < LINGER_BYTES and time.monotonic() < deadline:
+                        self.connection.settimeout(max(0.01, deadline - time.monotonic()))
+                        block = self.connection.recv(65536)
+                        if not block:
+                            break
+                        drained += len(block)
+                except OSError:
+                    pass  # the client is gone: nothing left to protect
 
             def answer(self, reply):
                 if reply.delay:
@@ -235,7 +230,12 @@ class ReportServer:
                 self.close_connection = True
 
         class Server(http.server.ThreadingHTTPServer):
-            daemon_threads = True
+            # An indexing server, when it stops, waits for the uploads in
+            # progress (each bounded by the socket's time-out), so that none
+            # is cut off between its storing and its answer. The plain one
+            # of the reporter's tests leaves them, as a server that dies.
+            daemon_threads = server.index is None
+            block_on_close = server.index is not None
 
             def get_request(inner):
                 sock, address = inner.socket.accept()
@@ -250,6 +250,11 @@ class ReportServer:
                                        daemon=True)
         self.thread.start()
         return self.httpd.server_address[1]
+
+    def read_again(self):
+        """Reads again the reports whose builds had no symbols and now have;
+        how many."""
+        return self.indexer.read_again() if self.indexer else 0
 
     def stop(self):
         if self.admin:
@@ -279,6 +284,8 @@ def main():
     parser.add_argument("--database", help="index reports in this PostgreSQL database (postgresql://...)")
     parser.add_argument("--reader", help="the report-reader program (needed to index)")
     parser.add_argument("--symbols", help="symbol store (default STORE/symbols)")
+    parser.add_argument("--reader-memory", type=int, default=report_reading.READER_MEMORY >> 20,
+                        help="address space of each report reader run, MiB (default %(default)s)")
     parser.add_argument("--admin-address", default="127.0.0.1", help="address of the crash page (default 127.0.0.1)")
     parser.add_argument("--admin-port", type=int, default=0, help="port of the crash page (default: any free one)")
     args = parser.parse_args()
@@ -290,18 +297,42 @@ def main():
     server = ReportServer(args.cert, args.key, args.store, [Reply.parse(s) for s in args.reply],
                           Reply.parse(args.default) if args.default else None, index=index, reader=args.reader,
                           symbols=args.symbols or os.path.join(args.store, "symbols"),
-                          ask_detailed=args.ask_detailed)
+                          ask_detailed=args.ask_detailed, reader_memory=args.reader_memory << 20)
+    signals = Signals()
     port = server.start(args.port, args.address)
     if index is not None:
         admin_port = server.start_admin(args.admin_address, args.admin_port)
         print("admin http://%s:%d/" % (args.admin_address, admin_port), flush=True)
     print("port", port, flush=True)
-    try:
-        while True:
-            time.sleep(3600)
-    except KeyboardInterrupt:
-        server.stop()
+    while signals.wait() == signal.SIGHUP:
+        print("reading %d reports again" % server.read_again(), flush=True)
+    server.stop()
+    print("stopped", flush=True)
     return 0
+
+
+class Signals:
+    """SIGTERM and SIGINT stop the server, SIGHUP asks for reading again.
+    SIGINT stays ignored when the server was started ignoring it (in the
+    background of a script): Ctrl-C in that terminal is not meant for it."""
+
+    def __init__(self):
+        self.received = []
+        self.wanted = [signal.SIGTERM, signal.SIGHUP]
+        if signal.getsignal(signal.SIGINT) is not signal.SIG_IGN:
+            self.wanted.append(signal.SIGINT)
+        for number in self.wanted:
+            signal.signal(number, self._note)
+
+    def _note(self, number, frame):
+        self.received.append(number)
+
+    def wait(self):
+        """The next signal received. The handler only notes it, whatever the
+        main thread was doing; the main thread looks five times a second."""
+        while not self.received:
+            time.sleep(0.2)
+        return self.received.pop(0)
 
 
 if __name__ == "__main__":
