@@ -298,7 +298,7 @@ arch = "x64, 64-bit prefix" if bits == "64" else "i386, 32-bit prefix"
 def row(label, name, reference):
     p, r = figures[name], figures[reference]
     print(f"e2e{bits} {label:<30} min {p[0]:7.2f} s  median {p[1]:7.2f} s   "
-          f"({reference.rsplit('-', 1)[0]}: min {r[0]:6.2f} s  median {r[1]:6.2f} s)")
+          f"({reference.rsplit('-', 1)[0]}: min {r[0]:6.2f} s  median {r[1]:6.2f} s; ratio of medians {p[1] / r[1]:.2f})")
 
 print(f"\nLumoraSetup.exe end to end, {bits}-bit program ({arch}), whole Wine processes, "
       f"dialog on Xvfb ({runs} runs each):")
@@ -323,9 +323,11 @@ for name, reference, label, target in (("fresh", "reference", "bare WinHTTP", 1.
     _, _, ratio_min = per_byte(name, reference, 0)
     print(f"e2e{bits} per-byte {name} / {label:<13} {ratio:5.2f} (medians {own:.2f} s / {ref:.2f} s; "
           f"of minima {ratio_min:.2f})   (target <= {target})")
-fixed, floor = figures["fresh-10kB"], figures["floor-10kB"]
-print(f"e2e{bits} fixed cost fresh / floor      {fixed[1] / floor[1]:5.2f} (medians {fixed[1]:.2f} s / "
-      f"{floor[1]:.2f} s; of minima {fixed[0] / floor[0]:.2f})   (target <= 1.5)")
+floor = figures["floor-10kB"]
+for name, target in (("fresh", "   (target <= 1.5)"), ("reuse", "")):
+    fixed = figures[f"{name}-10kB"]
+    print(f"e2e{bits} fixed cost {name} / floor      {fixed[1] / floor[1]:5.2f} (medians {fixed[1]:.2f} s / "
+          f"{floor[1]:.2f} s; of minima {fixed[0] / floor[0]:.2f}){target}")
 reporter = figures["fresh-10kB"][1] - figures["fresh-10kB-no-reporter"][1]
 print(f"e2e{bits} crash reporter's share        {reporter:+.2f} s of the fixed cost (medians, on less off)")
 c = figures["cancel"]
