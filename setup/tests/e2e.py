@@ -692,9 +692,12 @@ def case_fresh_signed_before_floor():
 
 
 def case_fresh_swapped_package_signature():
-    """The x64 package and its signature served as the Win32 package."""
+    """The package and signature of the other architecture served as this
+    one's: the x64 package as the Win32 package, or the Win32 package as the
+    x64 one where the program asks for that."""
     tree = fresh_tree()
-    other = tree.write_package("Lumora.x64.msi", package_bytes(1000))
+    other_stem = "Lumora.Win32" if ARCHITECTURE == ".x64" else "Lumora.x64"
+    other = tree.write_package(f"{other_stem}.msi", package_bytes(1000))
     shutil.copy(other, tree.packages / f"{STEM}.msi")
     shutil.copy(f"{other}.minisig", tree.packages / f"{STEM}.msi.minisig")
     run_fresh("swapped", tree, expected_error=ANOTHER_FILE)
