@@ -38,6 +38,10 @@
 
 namespace hopline {
 
+// How often a thread that waits on a request (or between requests) looks at
+// the cancel flag and the clock: a Cancel click takes effect within this time.
+inline constexpr DWORD watch_interval_ms = 50;
+
 template <class OnHeader, class OnLength, class OnData, class T>
 class request {
 public:
@@ -265,9 +269,6 @@ protected:
 
 private:
     static constexpr unsigned closing_seen = 1;
-    // How often the waiting thread looks at the cancel flag and the clock;
-    // a Cancel click takes effect within this time.
-    static constexpr DWORD watch_interval_ms = 50;
     // How long a failed request waits for WinHTTP to close its handle before
     // it leaves the rest to the link: Wine, unlike Windows, lets a pending
     // read run on after the handle has been closed.

@@ -24,7 +24,7 @@ public:
     static constexpr std::uint32_t block_count = 16;
     // The taking side is woken once this many blocks wait for it, or when
     // the reading side has stopped, the body ended or the handle closed;
-    // otherwise it looks at its own pace (request::watch_interval_ms).
+    // otherwise it looks at its own pace (hopline::watch_interval_ms).
     static constexpr std::uint32_t wake_after = block_count / 2;
 
     struct block {

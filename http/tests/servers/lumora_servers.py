@@ -57,7 +57,8 @@ Scriptable server routes (what nginx cannot do on purpose):
                              head_bytes) and answers through handler.wfile. The file
                              can `import lumora_servers` for read_request_body(handler,
                              head) -> (body, raw bytes) and send_head(handler, status,
-                             [(name, value), ...]).
+                             [(name, value), ...]); handler.server.root is the
+                             folder nginx serves.
 
 pattern(n) is the byte string tests compare bodies with: byte i is
 (i * 131 + (i >> 8)) & 0xFF.
@@ -314,6 +315,7 @@ class ScriptServer(socketserver.ThreadingTCPServer):
         self.routes = routes
         self.stopping = stopping
         self.context = context
+        self.root = None
 
     def get_request(self):
         sock, address = super().get_request()
@@ -409,6 +411,7 @@ def supervise(args):
         routes = load_routes(args.handlers)
         for key, context in (("SCRIPT_PORT", None), ("SCRIPT_TLS_PORT", tls_context(ca_dir))):
             server = ScriptServer(routes, stopping, context)
+            server.root = root
             threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                              daemon=True).start()
             servers.append(server)

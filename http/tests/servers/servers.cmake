@@ -16,8 +16,9 @@
 #   lumora_test_servers(update_servers ROOT ${CMAKE_CURRENT_BINARY_DIR}/published)
 #   lumora_test(update_tests LABEL update SOURCES ... FIXTURES update_servers
 #               ENVIRONMENT ${update_servers_ENVIRONMENT})
-set(LUMORA_SERVERS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/lumora_servers.py)
-set(LUMORA_TEST_CA_DIR ${CMAKE_BINARY_DIR}/test-ca)
+# Cached, so that folders after http/ can call lumora_test_servers too.
+set(LUMORA_SERVERS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/lumora_servers.py CACHE INTERNAL "")
+set(LUMORA_TEST_CA_DIR ${CMAKE_BINARY_DIR}/test-ca CACHE INTERNAL "")
 find_package(Python3 COMPONENTS Interpreter)
 
 if(WIN32 AND BUILD_TESTING AND Python3_Interpreter_FOUND)
