@@ -26,7 +26,8 @@ if(WIN32)
     target_link_libraries(${name} PRIVATE lumora_setup lumora_signature)
   endfunction()
   lumora_setup_program(LumoraSetup language_table.cpp
-    DEPLOYMENT lumora_trusted_keys lumora_update_server_default lumora_signature_policy_default)
+    DEPLOYMENT lumora_trusted_keys lumora_update_server_default lumora_signature_policy_default
+               lumora_download_policy_default)
   # Shipped stripped; the unstripped LumoraSetup.full.exe beside it lets the
   # report reader name the functions of a crash report's frames.
   add_custom_command(TARGET LumoraSetup POST_BUILD

@@ -16,7 +16,9 @@
 #include "parser/url.hpp"
 #include "signature/trusted_keys.hpp"
 #include "stream/file.hpp"
+#include "update/download_policy.hpp"
 #include "update/package_names.hpp"
+#include "update/partial_package.hpp"
 #include "update/signature_policy.hpp"
 #include "update/signed_download.hpp"
 #include "update/update_client.hpp"
@@ -119,21 +121,35 @@ void update_client::download_and_launch(bool unattended, progress<unsigned int>*
         hopline::connection connection(session, package_url.scheme, package_url.host, package_url.port);
         static const char* const accept_types[] = {"application/octet-stream", nullptr};
         std::optional<signature_freshness> freshness = freshness_for(package_url.path, descriptor_packages);
+        // Resuming builds download into a partial file beside the package,
+        // which takes the package's name only once it has verified.
+        std::optional<partial_package> partial;
+        download_resume resume;
+        if (download_resume_enabled) {
+            partial.emplace(package_path, package);
+            resume.store = &*partial;
+        }
         try {
             download_signed<unsigned int>(connection, package_url, hopline::header_map(), accept_types, nullptr,
                                           nullptr, minisign::trusted_keys, minisign::trusted_key_count, package,
                                           progress, std::numeric_limits<std::uint64_t>::max(),
-                                          freshness ? &*freshness : nullptr);
+                                          freshness ? &*freshness : nullptr, partial ? &resume : nullptr);
         } catch (...) {
             // A failed download leaves the file empty; the empty file goes
             // too. A leftover that was never touched (the failure came
             // before the download) stays for the next run to check.
-            const bool empty = package.size() == 0;
+            const bool empty = package.is_open() && package.size() == 0;
             package.close();
             if (empty)
                 DeleteFileW(package_path.c_str());  // one that stays is empty all the same
+            if (partial)
+                partial->tidy();
             throw;
         }
+        // Kept bytes of an earlier download are of no use next to a package
+        // that verified; after a transfer there are none.
+        if (partial)
+            partial->remove();
         package.close();
     }
 

@@ -9,7 +9,9 @@
 // A download that fails, is cancelled or does not verify leaves the stream
 // empty: none of it was verified, and a hostile server may send without end.
 // A failure before the download (the signature, the check of what was
-// there) leaves the stream as it was.
+// there) leaves the stream as it was. Resuming (download_resume.hpp) keeps
+// the bytes of a failed or cancelled transfer in a partial file of their
+// own, never in the stream, until the whole file has verified.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,8 @@
 #include "stream/basic.hpp"
 #include "stream/last_error.hpp"
 #include "stream/memory_file.hpp"
+#include "update/download_resume.hpp"
+#include "update/resumable_fetch.hpp"
 #include "update/signature_freshness.hpp"
 
 namespace fenrix {
@@ -105,15 +109,57 @@ inline void cut_at(stream::basic_file& file, std::uint64_t size)
 
 }  // namespace signed_download_detail
 
+// The content phase with resume (download_signed's last step): fetches into
+// the store's partial file, or into `output` when there is no store, and
+// verifies the whole. Only a partial file that verified takes the package's
+// place; `output` (which did not verify) is emptied first.
+template <class T>
+void download_resumable(hopline::connection& connection, const hopline::url& url, const hopline::header_map& headers,
+                        const char* const* accept_types, const char* proxy_user, const char* proxy_password,
+                        const minisign::signature& sig, const minisign::public_key& key, stream::basic_file& output,
+                        std::string signature_bytes, global_progress<T>& global, std::uint64_t max_content_size,
+                        signature_freshness* freshness, const download_resume& resume)
+{
+    namespace detail = signed_download_detail;
+    resumable_fetch<T> fetch(connection, url, headers, accept_types, proxy_user, proxy_password, resume, output,
+                             std::move(signature_bytes), global, max_content_size);
+    const auto verifies = [&](const minisign::content_digest& digest) { return minisign::verify(sig, key, digest); };
+    minisign::content_digest digest{};
+    detail::in_phase(
+        "Failed to load content",
+        [&] {
+            if (resume.store)
+                detail::cut_at(output, 0);
+            digest = fetch.run(verifies);
+        },
+        [&] { fetch.keep_or_discard(); });
+    if (!verifies(digest)) {
+        fetch.discard();
+        throw std::runtime_error("Invalid Minisign signature");
+    }
+    if (freshness) {
+        try {
+            freshness->accept(digest);
+        } catch (...) {
+            fetch.discard();
+            throw;
+        }
+    }
+    if (resume.store)
+        resume.store->promote();
+}
+
 // `max_content_size` bounds what an unverified response may make the client
 // hold (the descriptor goes to memory); the package passes no bound. With
 // `freshness`, the signature must also be current (signature_freshness.hpp).
+// With `resume`, a broken transfer continues from the bytes it has
+// (download_resume.hpp); without, every download starts at byte 0.
 template <class T>
 void download_signed(hopline::connection& connection, const hopline::url& url, const hopline::header_map& headers,
                      const char* const* accept_types, const char* proxy_user, const char* proxy_password,
                      const minisign::public_key* keys, std::size_t key_count, stream::basic_file& output,
                      progress<T>* progress, std::uint64_t max_content_size = std::numeric_limits<std::uint64_t>::max(),
-                     signature_freshness* freshness = nullptr)
+                     signature_freshness* freshness = nullptr, const download_resume* resume = nullptr)
 {
     namespace detail = signed_download_detail;
     global_progress<T> global(progress, 0, 1000);
@@ -175,6 +221,14 @@ void download_signed(hopline::connection& connection, const hopline::url& url, c
                 freshness->accept(digest);
             return;
         }
+    }
+
+    if (resume) {
+        download_resumable(
+            connection, url, headers, accept_types, proxy_user, proxy_password, sig, key, output,
+            std::string(reinterpret_cast<const char*>(signature_file.bytes()), std::size_t(signature_file.size())),
+            global, max_content_size, freshness, *resume);
+        return;
     }
 
     minisign::content_hash hash;
