@@ -9,7 +9,9 @@ STATE/access.log has one line per request in LOG_FORMAT:
     METHOD REQUEST-URI STATUS BODY-BYTES-SENT
 
 The request URI is as the client sent it (percent-escapes and query
-included); requests() decodes it.
+included); requests() decodes it. STATE/ranges.log has the same lines with
+the request's Range header after them, in double quotes ("" when there was
+none); ranges() reads it.
 
 Special locations, asked for by name (--location NAME, or locations=[...]):
   nolength   /nolength/... answers without Content-Length (SSI processing
@@ -37,6 +39,7 @@ import urllib.parse
 
 LOCAL = "127.0.0.1"
 LOG_FORMAT = "$request_method $request_uri $status $body_bytes_sent"
+RANGES_FORMAT = LOG_FORMAT + ' "$http_range"'
 START_SECONDS = 10
 STOP_SECONDS = 10
 
@@ -70,9 +73,10 @@ def config(state, sites):
     # user that might not read the tree).
     return ("daemon off;\nmaster_process off;\npid %s/nginx.pid;\nerror_log %s/error.log;\n"
             "events { worker_connections 64; }\n"
-            "http {\n    log_format lumora '%s';\n    access_log %s/access.log lumora;\n%s"
+            "http {\n    log_format lumora '%s';\n    access_log %s/access.log lumora;\n"
+            "    log_format lumora_ranges '%s';\n    access_log %s/ranges.log lumora_ranges;\n%s"
             "    default_type application/octet-stream;\n%s}\n"
-            % (state, state, LOG_FORMAT, state, temp, "".join(s["text"] for s in sites)))
+            % (state, state, LOG_FORMAT, state, RANGES_FORMAT, state, temp, "".join(s["text"] for s in sites)))
 
 
 def accepts(port):
@@ -136,7 +140,7 @@ class Nginx:
         self.ports = [s["port"] for s in sites]
         os.makedirs(os.path.join(self.state, "tmp"), exist_ok=True)
         stop_state(self.state)  # one left from an interrupted run
-        for name in ("access.log", "error.log"):
+        for name in ("access.log", "ranges.log", "error.log"):
             open(os.path.join(self.state, name), "w").close()
         conf = os.path.join(self.state, "nginx.conf")
         with open(conf, "w") as f:
@@ -164,8 +168,22 @@ class Nginx:
                 out.append((method, path, int(status), int(size)))
         return out
 
+    def ranges(self):
+        """(method, path, status, bytes, Range header) of every request so
+        far; the Range header is "" when there was none."""
+        out = []
+        with open(os.path.join(self.state, "ranges.log"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                head, _, quoted = line.rstrip("\n").partition(' "')
+                method, uri, status, size = head.split(" ")
+                path = urllib.parse.unquote(uri.partition("?")[0])
+                range_header = quoted[:-1]
+                out.append((method, path, int(status), int(size), "" if range_header == "-" else range_header))
+        return out
+
     def clear_log(self):
         open(self.log, "w").close()
+        open(os.path.join(self.state, "ranges.log"), "w").close()
         os.kill(self.process.pid, signal.SIGUSR1)  # reopen the log file
 
     def stop(self):

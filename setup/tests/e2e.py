@@ -16,6 +16,8 @@ Settings come from the environment (set by setup/tests/gui_tests.cmake):
   E2E_PROGRAM_TWO   the same with a two-language table
   E2E_PROGRAM_FRESH the same with the signature freshness checks, floor
                     1500000000
+  E2E_PROGRAM_RESUME the same with the freshness checks and resumed package
+                    downloads (LUMORA_DOWNLOAD_RESUME)
   E2E_DRIVER        gui_driver.exe
   E2E_RECORDER      msiexec_recorder.exe, the stand-in for msiexec.exe
   E2E_SECRET_KEY    minisign secret key matching the test build's trusted key
@@ -479,6 +481,80 @@ def case_close_window_during_package():
         server.stop()
 
 
+def partial_files():
+    """Partial package files and their records in either package folder."""
+    drive_c = prefix / "drive_c"
+    patterns = [f"users/*/AppData/Local/Temp/{STEM}.msi.partial*", f"users/*/Temp/{STEM}.msi.partial*",
+                f"Program Files*/Common Files/Varnex/Kestrup/{STEM}.msi.partial*"]
+    return sorted(path for pattern in patterns for path in glob.glob(str(drive_c / pattern)))
+
+
+def cancelled_run_then_again(program, name, size=1_000_000):
+    """A run of `program` cancelled about half way through the package, then
+    a run to its end, on one nginx. Returns the files the first run left
+    (name: size) and each run's package requests as nginx logged them:
+    (status, body bytes sent, Range header)."""
+    remove_stored_packages()
+    package = package_bytes(size)
+    tree = standard_tree(package)
+    # About ten seconds for the whole package.
+    server = Nginx(tree.root, work / "nginx", slow=r"\.msi$", rate="100k")
+    package_path = f"/Lumora/packages/{STEM}.msi"
+    try:
+        app = app_folder(env[program])
+        # 550: half of the package's share of the bar (100 to 1000).
+        report = run_driver(f"{name}-first", app, ["wait-progress-page", "60", "wait-progress", "550", "60",
+                                                   "click", "2", "wait-exit", "60"],
+                            clear_user_key=ACCEPTED_SIGNATURES)
+        check_equal(first(report, "exit"), "1223", f"{name}: the first run was cancelled")
+        left = {Path(path).name: os.path.getsize(path) for path in partial_files() + stored_package_files()}
+        time.sleep(1)  # nginx logs a request when its connection has ended
+        first_requests = [r[2:] for r in server.ranges() if r[1] == package_path]
+        server.clear_log()
+        app = app_folder(env[program])
+        report = run_driver(f"{name}-second", app, ["wait-exit", "90"])
+        check_equal(first(report, "exit"), "0", f"{name}: the second run's exit code")
+        stored = check_installer_parameters(recorded_parameters(), STEM, report, elevated=True)
+        if stored:
+            check(stored.exists() and stored.read_bytes() == package, f"{name}: the stored package is the served one")
+        check_equal(partial_files(), [], f"{name}: no partial file or record is left")
+        second_requests = [r[2:] for r in server.ranges() if r[1] == package_path]
+        print(f"{name}: left by the first run {left}; package requests {first_requests} then {second_requests}")
+        return left, first_requests, second_requests
+    finally:
+        server.stop()
+
+
+def case_resume_cancelled_run_fetches_only_the_rest():
+    """The resuming build: a run cancelled half way keeps its bytes beside
+    the package; the next asks nginx for the rest only (Range: bytes=N-) and
+    the two fetch the package about once in all."""
+    size = 1_000_000
+    left, first_requests, second_requests = cancelled_run_then_again("E2E_PROGRAM_RESUME", "resume", size)
+    kept = left.get(f"{STEM}.msi.partial")
+    check(kept is not None and 0 < kept < size, f"the cancelled run kept its bytes in {STEM}.msi.partial: {left}")
+    check(f"{STEM}.msi.partial.record" in left, "with their record beside them")
+    check(f"{STEM}.msi" not in left, "and no package file")
+    check_equal(len(second_requests), 1, "the second run makes one package request")
+    if kept and second_requests:
+        status, sent, range_header = second_requests[0]
+        check_equal(range_header, f"bytes={kept}-", "the second run asks for the rest")
+        check_equal(status, 206, "and gets it as a range")
+        check_equal(sent, size - kept, "and fetches only the rest")
+    total = sum(sent for _, sent, _ in first_requests + second_requests)
+    print(f"package bytes sent over both runs: {total} for a package of {size}")
+    check(total < size * 1.25, f"the two runs fetched the package about once in all ({total} bytes for {size})")
+
+
+def case_restart_cancelled_run_fetches_the_whole_package():
+    """The default build: a cancelled run leaves nothing, and the next run
+    fetches the whole package again from byte 0."""
+    size = 1_000_000
+    left, _, second_requests = cancelled_run_then_again("E2E_PROGRAM", "restart", size)
+    check_equal(left, {}, "the cancelled run leaves no file")
+    check_equal(second_requests, [(200, size, "")], "the second run fetches the whole package without a range")
+
+
 def case_cancel_during_descriptor():
     """Cancel while the descriptor trickles in: the descriptor's transfer
     ends at once, the exit code is 1223 and the package is never asked for."""
@@ -834,6 +910,8 @@ CASES = {
     "cancel_during_package": case_cancel_during_package,
     "cancel_during_descriptor": case_cancel_during_descriptor,
     "close_window_during_package": case_close_window_during_package,
+    "resume_cancelled_run_fetches_only_the_rest": case_resume_cancelled_run_fetches_only_the_rest,
+    "restart_cancelled_run_fetches_the_whole_package": case_restart_cancelled_run_fetches_the_whole_package,
     "language_page_choice": case_language_page_choice,
     "language_page_cancel": case_language_page_cancel,
     "worker_thread_cannot_start": case_worker_thread_cannot_start,

@@ -39,12 +39,22 @@ function(lumora_setup_gui_tests)
   # and a floor of 1500000000 (2017-07-14); only linking differs.
   lumora_signature_policy(lumora_setup_test_policy_off OFF 0)
   lumora_signature_policy(lumora_setup_test_policy_on ON 1500000000)
+  # Package downloads that start over (as shipped by default) or resume.
+  lumora_download_policy(lumora_setup_test_restart OFF)
+  lumora_download_policy(lumora_setup_test_resume ON)
   lumora_setup_program(LumoraSetupTest language_table.cpp
-    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_off)
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_off
+               lumora_setup_test_restart)
   lumora_setup_program(LumoraSetupTwoLanguages tests/language_table_two.cpp
-    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_off)
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_off
+               lumora_setup_test_restart)
   lumora_setup_program(LumoraSetupFresh language_table.cpp
-    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_on)
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_on
+               lumora_setup_test_restart)
+  # Resuming, with the signature freshness checks as a release build has them.
+  lumora_setup_program(LumoraSetupResume language_table.cpp
+    DEPLOYMENT lumora_test_trusted_keys lumora_setup_test_server lumora_setup_test_policy_on
+               lumora_setup_test_resume)
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   # A prefix of their own: the cases swap the prefix's msiexec.exe for the
@@ -54,6 +64,7 @@ function(lumora_setup_gui_tests)
   set_tests_properties(setup_e2e_prefix PROPERTIES FIXTURES_SETUP setup_e2e_wine LABELS setup TIMEOUT 300)
   set(cases happy_path second_run_reuses_package wine_msiexec_installs_demo
             cancel_during_package cancel_during_descriptor close_window_during_package
+            resume_cancelled_run_fetches_only_the_rest restart_cancelled_run_fetches_the_whole_package
             language_page_choice language_page_cancel
             worker_thread_cannot_start no_display
             failure_no_server failure_descriptor_signature_404 failure_tampered_descriptor
@@ -63,7 +74,7 @@ function(lumora_setup_gui_tests)
             fresh_other_channel_descriptor fresh_package_not_matching_descriptor fresh_altered_trusted_comment
             fresh_custom_comments)
   # What every case needs, in either prefix.
-  set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_PROGRAM_FRESH=$<TARGET_FILE:LumoraSetupFresh>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
+  set(e2e_environment "E2E_PORT=${port};LUMORA_XVFB_DIR=${CMAKE_BINARY_DIR}/xvfb;E2E_PROGRAM=$<TARGET_FILE:LumoraSetupTest>;E2E_PROGRAM_TWO=$<TARGET_FILE:LumoraSetupTwoLanguages>;E2E_PROGRAM_FRESH=$<TARGET_FILE:LumoraSetupFresh>;E2E_PROGRAM_RESUME=$<TARGET_FILE:LumoraSetupResume>;E2E_DRIVER=$<TARGET_FILE:setup_gui_driver>;E2E_RECORDER=$<TARGET_FILE:msiexec_recorder>;E2E_SECRET_KEY=${LUMORA_TEST_KEY_DIR}/trusted.key;E2E_DEMO=${PROJECT_SOURCE_DIR}/setup/demo;E2E_WINE_RUN=${LUMORA_SCRIPTS}/wine-run.sh")
   # The 64-bit program asks for the x64 package.
   if(LUMORA_PROGRAM_64)
     string(APPEND e2e_environment ";E2E_ARCHITECTURE=.x64")
