@@ -75,10 +75,10 @@ if [ ! -f "$demo/keys/demo.key" ]; then
 fi
 cat "$demo/keys/demo.pub"
 
-step "Building the $bits-bit LumoraSetup.exe for the update server 127.0.0.1 and the demo key, refusing replayed files (${build_dir#"$root/"})"
+step "Building the $bits-bit LumoraSetup.exe for the update server 127.0.0.1 and the demo key, refusing replayed files and resuming broken downloads (${build_dir#"$root/"})"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
   -DLUMORA_DEPS_DIR="$root/build/deps" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -DLUMORA_UPDATE_HOST=127.0.0.1 -DLUMORA_UPDATE_PORT=80 -DLUMORA_SIGNATURE_FRESHNESS=ON \
+  -DLUMORA_UPDATE_HOST=127.0.0.1 -DLUMORA_UPDATE_PORT=80 -DLUMORA_SIGNATURE_FRESHNESS=ON -DLUMORA_DOWNLOAD_RESUME=ON \
   -DLUMORA_TRUSTED_KEY_FILE="$demo/keys/demo.pub" >"$demo/configure.log" \
   || { tail -n 30 "$demo/configure.log"; exit 1; }
 cmake --build "$build_dir" --target LumoraSetup -j2 >"$demo/build.log" \
