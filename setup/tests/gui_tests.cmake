@@ -86,7 +86,8 @@ function(lumora_setup_gui_tests)
     ${CMAKE_BINARY_DIR}/setup-e2e
     cancel_package_byte_every_4s cancel_package_512_bytes_per_second cancel_package_endless_body
     cancel_descriptor_byte_every_4s cancel_descriptor_signature_before_head stall_before_head
-    package_cut_short package_huge_length_then_stall descriptor_huge_length_cut_short signature_cut_short)
+    package_cut_short package_huge_length_then_stall descriptor_huge_length_cut_short signature_cut_short
+    resume_package_reset_once restart_package_reset_once)
   lumora_setup_wow64_e2e_tests("${e2e_environment}" setup_e2e_wine "${e2e_environment};WINEPREFIX=${prefix}")
 endfunction()
 

@@ -52,6 +52,7 @@ class HostileServer:
             handler.wfile.write(body)
             return
         data = file.read_bytes()
+        handler.head = head
         for suffix, behaviour in self.behaviours.items():
             if path.endswith(suffix):
                 record = [path, 0]
@@ -64,7 +65,7 @@ class HostileServer:
         self.sent.append([path, len(data)])
 
     def requested(self, path):
-        return [sent for p, sent in self.sent if p == path]
+        return [record[1] for record in self.sent if record[0] == path]
 
     def stop(self):
         self.stopping.set()
@@ -112,6 +113,44 @@ def announce_and_stall(announced, sent):
     return behaviour
 
 
+def request_field(handler, name):
+    for line in handler.head.split(b"\r\n")[1:]:
+        key, _, value = line.partition(b":")
+        if key.strip().lower() == name.lower():
+            return value.strip().decode("latin-1")
+    return ""
+
+
+def reset_once_then_ranges():
+    """The first request: the whole file announced with an ETag, half of it
+    sent, then a TCP reset. Later ones honour "Range: bytes=N-" when If-Range
+    names the ETag. Each request's Range header ends its record."""
+    etag = '"lumora-hostile-1"'
+    calls = []
+
+    def behaviour(handler, data, record):
+        range_header, if_range = request_field(handler, b"Range"), request_field(handler, b"If-Range")
+        record.append(range_header)
+        calls.append(range_header)
+        if range_header.startswith("bytes=") and if_range == etag:
+            first = int(range_header[6:].rstrip("-"))
+            servers.send_head(handler, "206 Partial Content", [
+                ("Content-Length", str(len(data) - first)), ("ETag", etag),
+                ("Content-Range", "bytes %d-%d/%d" % (first, len(data) - 1, len(data)))])
+            write(handler, record, data[first:])
+            return
+        servers.send_head(handler, "200 OK", [("Content-Length", str(len(data))), ("ETag", etag)])
+        if len(calls) > 1:
+            write(handler, record, data)
+            return
+        write(handler, record, data[:len(data) // 2])
+        time.sleep(0.2)  # let the client take the bytes before the reset
+        # Closing with a zero linger time sends RST instead of FIN.
+        handler.connection.setsockopt(servers.socket.SOL_SOCKET, servers.socket.SO_LINGER, b"\x01" + bytes(7))
+        handler.connection.close()
+    return behaviour
+
+
 def endless(handler, data, record):
     """No length, the connection never ends: the file, then zeros for ever."""
     handler.wfile.write(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
@@ -144,12 +183,12 @@ def check_exit_after_click(report, what):
               f"{what}: exit within {CANCEL_BOUND_MS} ms of the click, took {taken}")
 
 
-def run_case(name, behaviours, commands, tree=None):
+def run_case(name, behaviours, commands, tree=None, program="E2E_PROGRAM"):
     e2e.remove_stored_packages()
     tree = tree or e2e.standard_tree(e2e.package_bytes(300_000))
     server = HostileServer(tree.root, behaviours)
     try:
-        app = e2e.app_folder(os.environ["E2E_PROGRAM"])
+        app = e2e.app_folder(os.environ[program])
         started = time.time()
         report = e2e.run_driver(name, app, commands)
         print(f"{name}: driver done after {time.time() - started:.1f} s; requests {server.sent}")
@@ -216,8 +255,43 @@ def failure_case(name):
     check_nothing_left(name)
 
 
+# A reset at half the package, once: the resuming program asks for the
+# rest and installs; the default one fails, as it always did.
+def resume_package_reset_once():
+    report, server = run_case("resume_package_reset_once", {".msi": reset_once_then_ranges()}, ["wait-exit", "90"],
+                              program="E2E_PROGRAM_RESUME")
+    e2e.check_equal(e2e.first(report, "exit"), "0", "exit code")
+    e2e.check_equal(e2e.first(report, "error-box-seen"), "no", "no error box")
+    requests = [(record[1], record[2]) for record in server.sent if record[0] == PACKAGE]
+    print("package requests (bytes sent, Range):", requests)
+    e2e.check_equal(len(requests), 2, "the package was asked for twice")
+    if len(requests) == 2:
+        e2e.check_equal(requests[0], (150_000, ""), "the first request got half before the reset")
+        kept = int(requests[1][1][6:-1]) if requests[1][1].startswith("bytes=") else None
+        e2e.check(kept is not None and 0 < kept <= 150_000, f"the second asked for the rest: {requests[1][1]!r}")
+        if kept:
+            e2e.check_equal(requests[1][0], 300_000 - kept, "and got only the rest")
+    stored = e2e.check_installer_parameters(e2e.recorded_parameters(), e2e.STEM, report, elevated=True)
+    if stored:
+        e2e.check(stored.read_bytes() == e2e.package_bytes(300_000), "the stored package is the served one")
+    e2e.check_equal(e2e.partial_files(), [], "no partial file or record is left")
+
+
+def restart_package_reset_once():
+    report, server = run_case("restart_package_reset_once", {".msi": reset_once_then_ranges()},
+                              ["wait-progress-page", "60", "wait-error-box", "60", "dismiss-error-box",
+                               "wait-exit", "30"])
+    text = e2e.first(report, "error-box-text") or ""
+    e2e.check(text.startswith("Failed to load content: "), f"the reset's error is shown: {text!r}")
+    e2e.check_equal(e2e.first(report, "exit"), "1603", "exit code")
+    e2e.check_equal(len(server.requested(PACKAGE)), 1, "the package was asked for once")
+    check_nothing_left("restart_package_reset_once")
+
+
 CASES = {**{n: (lambda n=n: cancel_case(n)) for n in CANCEL_CASES},
-         **{n: (lambda n=n: failure_case(n)) for n in FAILURE_CASES}}
+         **{n: (lambda n=n: failure_case(n)) for n in FAILURE_CASES},
+         "resume_package_reset_once": resume_package_reset_once,
+         "restart_package_reset_once": restart_package_reset_once}
 
 
 def main():

@@ -53,6 +53,8 @@ public:
         values.push_back(value);
         latest = value;
         last_set = GetTickCount();
+        if (on_set)
+            on_set(value);
     }
     // Asked on WinHTTP's threads too: it reads only the atomics.
     bool cancel() override { return cancel_when && cancel_when(*this); }
@@ -62,6 +64,8 @@ public:
     std::atomic<unsigned int> latest{0};
     std::atomic<DWORD> last_set{GetTickCount()};
     std::function<bool(recording_progress&)> cancel_when;
+    // On the requesting thread, after each block's report.
+    std::function<void(unsigned int)> on_set;
 };
 
 class resumed_download : public ::testing::Test {
@@ -312,6 +316,12 @@ public:
         file.read_array(out.data(), 1, out.size());
         return out;
     }
+    static void write_file(const std::wstring& path, const std::string& bytes)
+    {
+        stream::file file(path.c_str(), stream::mode_write | stream::mode_create_always);
+        ASSERT_TRUE(file.is_open());
+        file.write(bytes.data(), bytes.size());
+    }
     bool exists(const std::wstring& path) const { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
     std::wstring partial_path() const { return package_path + L".partial"; }
     std::wstring record_path() const { return package_path + L".partial.record"; }
@@ -368,6 +378,39 @@ TEST_F(across_runs, a_cancelled_run_keeps_its_bytes_for_the_next)
     const std::vector<logged> log = requests();
     ASSERT_THAT(log, SizeIs(2));
     EXPECT_EQ(log[1].range, "bytes=" + std::to_string(kept) + "-");
+}
+
+// A run killed half way gets no chance to tidy up: what it leaves is the
+// partial file and the record as they stand at that moment. The record is
+// written before the first byte, so the next run continues from them.
+TEST_F(across_runs, a_killed_run_leaves_what_the_next_continues)
+{
+    std::string partial_then;
+    std::string record_then;
+    recording_progress progress;
+    progress.on_set = [&](unsigned int value) {
+        if (value > 500 && partial_then.empty()) {
+            partial_then = read_file(partial_path());
+            record_then = read_file(record_path());
+        }
+    };
+    ASSERT_EQ(run(path("honest"), &progress), "");
+    ASSERT_GT(partial_then.size(), 0u);
+    ASSERT_LT(partial_then.size(), served_big().size());
+    ASSERT_NE(record_then, "(none)");
+
+    store.reset();
+    package.close();
+    clean();
+    write_file(partial_path(), partial_then);
+    write_file(record_path(), record_then);
+    open_run();
+    EXPECT_EQ(run(path("honest")), "");
+    EXPECT_TRUE(read_file(package_path) == served_big());
+    const std::vector<logged> log = requests();
+    ASSERT_THAT(log, SizeIs(2));
+    EXPECT_EQ(log[1].range, "bytes=" + std::to_string(partial_then.size()) + "-");
+    EXPECT_EQ(log[1].status, "206");
 }
 
 // The file changed on the server (a new ETag) between the runs: the server
