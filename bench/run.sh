@@ -3,6 +3,8 @@
 #
 #   bench/run.sh [BUILD_DIR]     the Windows build of the library-level part
 #                                (default build/win64, the 64-bit program)
+# It installs what it needs and configures the builds it uses, so that it
+# also runs on a fresh clone.
 #
 # 1. Reuse: a valid 1 GiB package already on disk is only hashed and checked;
 #    compared with `b2sum -l 512` over the same file (target ratio <= 1.5).
@@ -22,6 +24,14 @@
 #    the size of this build's program is printed then.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# On a fresh clone: what the benches need is installed, and the builds they
+# use are configured (each bench builds only the targets it runs).
+"$root/scripts/install-deps.sh" >&2
+presets=(win64)
+"$root/scripts/wine-can-run.sh" >/dev/null && presets+=(win)
+for preset in "${presets[@]}"; do
+  [ -f "$root/build/$preset/CMakeCache.txt" ] || (cd "$root" && cmake --preset "$preset" >/dev/null)
+done
 build=$(cd "${1:-$root/build/win64}" && pwd)
 # Report uploads (no Wine), the crash view's own bench: its failure is
 # reported and leaves the download's figures to come.

@@ -35,10 +35,13 @@ subprocess.run(["cmake", "--build", build, "--target", "report_reader_native" if
 reader = os.path.join(build, "tools/report-reader/native/report-reader" if windows_build
                       else "tools/crash-view/reader/report-reader")
 sample = os.path.join(work, "symbol_sample.full.exe")
-subprocess.run(["i686-w64-mingw32-g++", "-g", "-O0", "-o", sample, os.path.join(here, "tests/symbol_sample.cpp")],
-               check=True, timeout=300)
+sample64 = os.path.join(work, "symbol_sample64.full.exe")
+# The fixture reads both symbol samples at import, as the crash view tests do.
+for compiler, output in (("i686-w64-mingw32-g++", sample), ("x86_64-w64-mingw32-g++", sample64)):
+    subprocess.run([compiler, "-g", "-O0", "-o", output, os.path.join(here, "tests/symbol_sample.cpp")],
+                   check=True, timeout=300)
 postgres_bin = sorted(d for d in (os.path.join("/usr/lib/postgresql", v, "bin") for v in os.listdir("/usr/lib/postgresql")))[-1]
-os.environ.update(CRASH_VIEW_READER=reader, CRASH_VIEW_SAMPLE=sample, CRASH_VIEW_WORK=work, POSTGRES_BIN=postgres_bin,
+os.environ.update(CRASH_VIEW_READER=reader, CRASH_VIEW_SAMPLE=sample, CRASH_VIEW_SAMPLE64=sample64, CRASH_VIEW_WORK=work, POSTGRES_BIN=postgres_bin,
                   CRASH_VIEW_SERVER_DIR=os.path.join(here, "../report-server"))
 sys.path.insert(0, os.path.join(here, "tests"))
 
