@@ -111,7 +111,13 @@ cleanup() {
   rm -f "$shared"/*/reference-out.bin "$shared"/*/floor-out.bin
 }
 relay_pid=
-stop_relay() { [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null; relay_pid=; }
+stop_relay() {
+  if [ -n "$relay_pid" ]; then
+    kill "$relay_pid" 2>/dev/null || true
+    wait "$relay_pid" 2>/dev/null || true
+  fi
+  relay_pid=
+}
 trap 'stop_relay; cleanup' EXIT
 
 now() { date +%s.%N; }

@@ -85,32 +85,36 @@ def reset(sock):
     sock.close()
 
 
+def one_request_only(head):
+    """The head with "Connection: close": the client then sends its next
+    request on a new connection, whose head the relay sees (the signature
+    and the package would otherwise share one kept connection)."""
+    lines = [line for line in head[:-4].split(b"\r\n") if not line.lower().startswith(b"connection:")]
+    return b"\r\n".join(lines + [b"Connection: close"]) + b"\r\n\r\n"
+
+
 def serve(client):
     upstream = socket.create_connection(("127.0.0.1", upstream_port))
     try:
-        # One request per connection is all WinHTTP needs here, but a kept
-        # connection may carry more: pass each head on and watch it.
-        while True:
-            head, rest = read_head(client)
-            if not head:
-                return
-            request_line = head.split(b"\r\n", 1)[0]
-            cut = (request_line.startswith(b"GET ") and b".msi " in request_line
-                   and not re.search(rb"\r\nrange:", head, re.IGNORECASE) and take_arm())
-            upstream.sendall(head + rest)
-            if not cut:
-                # Everything else flows both ways until either side ends.
-                threading.Thread(target=splice_all, args=(client, upstream), daemon=True).start()
-                splice_all(upstream, client)
-                return
-            response_head, body_start = read_head(upstream)
-            length = int(re.search(rb"\r\ncontent-length:\s*(\d+)", response_head, re.IGNORECASE).group(1))
-            half = length // 2
-            client.sendall(response_head + body_start[:half])
-            splice_all(upstream, client, half - min(len(body_start), half))
-            reset(client)
-            client = None
+        head, rest = read_head(client)
+        if not head:
             return
+        request_line = head.split(b"\r\n", 1)[0]
+        cut = (request_line.startswith(b"GET ") and b".msi " in request_line
+               and not re.search(rb"\r\nrange:", head, re.IGNORECASE) and take_arm())
+        upstream.sendall(one_request_only(head) + rest)
+        if not cut:
+            # The rest flows both ways until either side ends.
+            threading.Thread(target=splice_all, args=(client, upstream), daemon=True).start()
+            splice_all(upstream, client)
+            return
+        response_head, body_start = read_head(upstream)
+        length = int(re.search(rb"\r\ncontent-length:\s*(\d+)", response_head, re.IGNORECASE).group(1))
+        half = length // 2
+        client.sendall(response_head + body_start[:half])
+        splice_all(upstream, client, half - min(len(body_start), half))
+        reset(client)
+        client = None
     finally:
         upstream.close()
         if client is not None:
