@@ -29,6 +29,12 @@ CHUNK = 1 << 20
 arm_lock = threading.Lock()
 
 
+def log(text):
+    """When each request came and when the cut was made, for the bench's
+    log: the time a resume takes is the gap from the reset to the next."""
+    print(f"{time.monotonic():.3f} {text}", flush=True)
+
+
 def take_arm():
     with arm_lock:
         try:
@@ -103,6 +109,7 @@ def serve(client):
         cut = (request_line.startswith(b"GET ") and b".msi " in request_line
                and not re.search(rb"\r\nrange:", head, re.IGNORECASE) and take_arm())
         upstream.sendall(one_request_only(head) + rest)
+        log(request_line.decode(errors="replace") + (" (to be cut)" if cut else ""))
         if not cut:
             # The rest flows both ways until either side ends.
             threading.Thread(target=splice_all, args=(client, upstream), daemon=True).start()
@@ -113,7 +120,9 @@ def serve(client):
         half = length // 2
         client.sendall(response_head + body_start[:half])
         splice_all(upstream, client, half - min(len(body_start), half))
+        log("half sent")
         reset(client)
+        log("reset")
         client = None
     finally:
         upstream.close()
