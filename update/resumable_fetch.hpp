@@ -33,6 +33,7 @@
 #include "signature/minisign.hpp"
 #include "stream/basic.hpp"
 #include "stream/last_error.hpp"
+#include "update/content_file.hpp"
 #include "update/download_resume.hpp"
 #include "update/response_fields.hpp"
 #include "update/resume_record.hpp"
@@ -206,15 +207,14 @@ private:
             if (fields.add_line(std::string_view(line, length)) && reply == answer::undecided)
                 decide();
         };
-        hopline_no_length on_length;
+        signed_download_detail::no_length on_length;
         auto on_data = [&](const unsigned char* data, std::uint32_t count) {
             if (reply == answer::undecided)
                 decide();
             own_failure = true;
             begin();
             if ((total_known && count > total - kept) || count > max_content_size - kept)
-                throw std::runtime_error("Content is larger than " +
-                                         std::to_string(total_known ? total : max_content_size) + " bytes");
+                signed_download_detail::throw_too_large("Content", total_known ? total : max_content_size);
             file->write(data, count);
             if (file->state != stream::ok)
                 throw std::system_error(stream::last_os_error(), std::system_category());
@@ -224,7 +224,7 @@ private:
         };
 
         try {
-            hopline::get_request<decltype(on_header), hopline_no_length, decltype(on_data), T> request(
+            hopline::get_request<decltype(on_header), signed_download_detail::no_length, decltype(on_data), T> request(
                 connection, url, request_headers, accept_types, proxy_user, proxy_password, on_header, on_length,
                 on_data, &shown);
             request.send();
@@ -271,11 +271,7 @@ private:
         if (store)
             store->forget_record();
         record_stored = false;
-        if (file->seek(0) != 0 || file->state != stream::ok)
-            throw std::system_error(stream::last_os_error(), std::system_category(), "seek failed");
-        file->truncate();
-        if (file->state != stream::ok)
-            throw std::system_error(stream::last_os_error(), std::system_category(), "truncation failed");
+        signed_download_detail::cut_at(*file, 0);
         hash.emplace();
         kept = 0;
         validator.clear();
@@ -307,11 +303,6 @@ private:
         constexpr std::uint64_t largest = std::numeric_limits<T>::max();
         return T(std::min(value, largest));
     }
-
-    // An announced length sizes nothing: what arrives is bounded instead.
-    struct hopline_no_length {
-        void operator()(std::uint32_t) const {}
-    };
 
     hopline::connection& connection;
     const hopline::url& url;

@@ -31,6 +31,7 @@
 #include "stream/basic.hpp"
 #include "stream/last_error.hpp"
 #include "stream/memory_file.hpp"
+#include "update/content_file.hpp"
 #include "update/download_resume.hpp"
 #include "update/resumable_fetch.hpp"
 #include "update/signature_freshness.hpp"
@@ -81,31 +82,9 @@ inline void check_status(std::uint16_t status)
         throw std::runtime_error(std::to_string(status));
 }
 
-[[noreturn]] inline void throw_too_large(const char* what, std::uint64_t limit)
-{
-    throw std::runtime_error(std::string(what) + " is larger than " + std::to_string(limit) + " bytes");
-}
-
 struct no_header {
     void operator()(const char*, std::size_t) const {}
 };
-
-// An announced length is only the server's word: nothing is set aside for
-// it, and what arrives is bounded block by block instead.
-struct no_length {
-    void operator()(std::uint32_t) const {}
-};
-
-// Ends `file` at `size`. A file that kept stale bytes beyond the ones
-// written would be verified over one content and handed on with another.
-inline void cut_at(stream::basic_file& file, std::uint64_t size)
-{
-    if (file.seek(std::int64_t(size)) != size || file.state != stream::ok)
-        throw std::system_error(stream::last_os_error(), std::system_category(), "seek failed");
-    file.truncate();
-    if (file.state != stream::ok)
-        throw std::system_error(stream::last_os_error(), std::system_category(), "truncation failed");
-}
 
 }  // namespace signed_download_detail
 

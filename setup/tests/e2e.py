@@ -444,12 +444,18 @@ def case_cancel_during_package():
         server.stop()
 
 
-def stored_package_files():
-    """The package files in either package folder, as a run left them."""
+def package_folder_files(name):
+    """The files matching `name` in either package folder (the temporary
+    folder, or Common Files for an elevated run), as a run left them."""
     drive_c = prefix / "drive_c"
-    patterns = [f"users/*/AppData/Local/Temp/{STEM}.msi", f"users/*/Temp/{STEM}.msi",
-                f"Program Files*/Common Files/Varnex/Kestrup/{STEM}.msi"]
-    return [path for pattern in patterns for path in glob.glob(str(drive_c / pattern))]
+    patterns = [f"users/*/AppData/Local/Temp/{name}", f"users/*/Temp/{name}",
+                f"Program Files*/Common Files/Varnex/Kestrup/{name}"]
+    return sorted(path for pattern in patterns for path in glob.glob(str(drive_c / pattern)))
+
+
+def stored_package_files():
+    """The package files in either package folder."""
+    return package_folder_files(f"{STEM}.msi")
 
 
 def case_close_window_during_package():
@@ -483,10 +489,7 @@ def case_close_window_during_package():
 
 def partial_files():
     """Partial package files and their records in either package folder."""
-    drive_c = prefix / "drive_c"
-    patterns = [f"users/*/AppData/Local/Temp/{STEM}.msi.partial*", f"users/*/Temp/{STEM}.msi.partial*",
-                f"Program Files*/Common Files/Varnex/Kestrup/{STEM}.msi.partial*"]
-    return sorted(path for pattern in patterns for path in glob.glob(str(drive_c / pattern)))
+    return package_folder_files(f"{STEM}.msi.partial*")
 
 
 def cancelled_run_then_again(program, name, size=1_000_000):
