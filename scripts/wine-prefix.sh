@@ -21,6 +21,22 @@ export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 unset DISPLAY
 
 ready=$prefix/.lumora-ready
+
+# Every prefix holds its own copy of Wine's system binaries: 0.6 GiB for a
+# 32-bit Windows, 1.3 GiB for a 64-bit one, and the suites make several. The
+# copies in the prefixes under the project's build folder are one file, linked:
+# wineboot writes these files once and nothing rewrites them, whereas the
+# registry and the .ini files, which Wine does rewrite in place, stay apart.
+share_system_files() {
+  local build
+  build=$(cd "$(dirname "$0")/.." && pwd)/build
+  case $(realpath -m "$prefix") in "$build"/*) ;; *) return 0 ;; esac
+  local windows=()
+  mapfile -t windows < <(find "$build" -maxdepth 4 -name .lumora-ready -printf '%h/drive_c/windows\n')
+  if ! hardlink -q -c -i '\.(dll|exe|drv|sys|nls|acm|cpl|ocx|vxd|tlb|ds)$' "${windows[@]}"; then
+    echo "wine-prefix.sh: the system files of $prefix stay copies (hardlink failed)" >&2
+  fi
+}
 made=
 # Wine's start-up bounds, scaled where everything runs slower (the emulated
 # guest of scripts/vm32 sets LUMORA_WINE_TIME_FACTOR).
@@ -46,6 +62,7 @@ if [ "$made" != "$arch" ]; then
   fi
   echo "$arch prefix made in $(( $(date +%s) - started )) s: $prefix"
   echo "$arch" > "$ready"
+  share_system_files
 fi
 
 # No crash may wait for a debugger: Wine's automatic debugger is turned off.
