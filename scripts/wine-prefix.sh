@@ -22,21 +22,16 @@ unset DISPLAY
 
 ready=$prefix/.lumora-ready
 
-# Every prefix holds its own copy of Wine's system binaries: 0.6 GiB for a
-# 32-bit Windows, 1.3 GiB for a 64-bit one, and the suites make several. The
-# copies in the prefixes under the project's build folder are one file, linked:
-# wineboot writes these files once and nothing rewrites them, whereas the
-# registry and the .ini files, which Wine does rewrite in place, stay apart.
+# The system binaries of the prefixes under the project's build folder are
+# one file each (they take 0.6 to 1.3 GiB per prefix).
 share_system_files() {
   local build
   build=$(cd "$(dirname "$0")/.." && pwd)/build
-  case $(realpath -m "$prefix") in "$build"/*) ;; *) return 0 ;; esac
-  local windows=()
-  mapfile -t windows < <(find "$build" -maxdepth 4 -name .lumora-ready -printf '%h/drive_c/windows\n')
-  if ! hardlink -q -c -i '\.(dll|exe|drv|sys|nls|acm|cpl|ocx|vxd|tlb|ds)$' "${windows[@]}"; then
-    echo "wine-prefix.sh: the system files of $prefix stay copies (hardlink failed)" >&2
-  fi
+  case $(realpath -m "$prefix") in
+    "$build"/*) python3 "$(dirname "$0")/share-prefix-files.py" "$prefix" "$build" ;;
+  esac
 }
+
 made=
 # Wine's start-up bounds, scaled where everything runs slower (the emulated
 # guest of scripts/vm32 sets LUMORA_WINE_TIME_FACTOR).
