@@ -176,11 +176,12 @@ TEST(dialog_progress_range, a_new_range_is_always_sent_and_its_first_position_to
     EXPECT_EQ(f.messages.positions, (std::vector<unsigned>{1000, 1000, 500}));
 }
 
-TEST(dialog_progress_threads, a_reporting_thread_never_waits_for_the_dialog)
+TEST(dialog_progress_threads, a_reporting_thread_does_not_wait_for_a_dialog_that_takes_no_message)
 {
     // The dialog thread joins the worker in TDN_DESTROYED and pumps no
     // message meanwhile: a report that waited for the dialog to take it
-    // would never return, and the worker never end.
+    // would never return, and the worker never end. Only the full bar waits
+    // for the dialog, and within a bound.
     adapter_fixture f;
     ASSERT_NE(f.window.hwnd, nullptr);
     f.adapter.bar.min_interval_ms = 0;
