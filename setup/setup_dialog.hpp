@@ -73,8 +73,9 @@ private:
 };
 
 // Feeds the dialog's progress bar, which always spans 0 to 1000, and passes
-// on the user's Cancel. Positions are posted, never sent, and only those that
-// progress_bar_feed lets through; cancel() reads the flag on every call
+// on the user's Cancel. Positions are posted, and only those that
+// progress_bar_feed lets through; a full bar then waits, within a bound, for
+// the dialog to take its messages; cancel() reads the flag on every call
 // (dialog_progress.cpp).
 class progress_t : public progress<unsigned int> {
 public:
