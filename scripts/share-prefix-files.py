@@ -51,6 +51,8 @@ def share(new, build):
                 if not filecmp.cmp(path, twin, shallow=False):
                     continue
                 temporary = path.with_name(path.name + ".linking")
+                # A run stopped between link and rename left its temporary.
+                temporary.unlink(missing_ok=True)
                 os.link(twin, temporary)
             except FileNotFoundError:
                 # That prefix is being made again; the next one may serve.
