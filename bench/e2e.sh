@@ -194,7 +194,9 @@ bench_program() {
   # windows skip that wait, for the program and the floor alike.
   "$root/scripts/wine-run.sh" reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
     >/dev/null 2>&1
-  cp "$build/setup/msiexec_recorder.exe" "$WINEPREFIX/drive_c/windows/system32/msiexec.exe"
+  # A new file in msiexec.exe's place: the prefix's system files are links to
+  # the other test prefixes' (scripts/share-prefix-files.py).
+  cp --remove-destination "$build/setup/msiexec_recorder.exe" "$WINEPREFIX/drive_c/windows/system32/msiexec.exe"
   # Wine prefers its built-in msiexec unless told to load the native one.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;msiexec.exe=n,b"
   export LUMORA_MSIEXEC_RECORD='C:\lumora-msiexec.txt'

@@ -4,8 +4,9 @@ test prefix to the same files of the other prefixes under the build folder.
 
 Every prefix holds its own copy of Wine's system binaries: 0.6 GiB for a 32-bit
 Windows, 1.3 GiB for a 64-bit one, and the suites make several prefixes, which
-ran a CI machine out of disk. wineboot writes these files once and nothing in a
-test rewrites them, so a file may be one inode for all prefixes.
+ran a CI machine out of disk. wineboot writes these files once, so a file may
+be one inode for all prefixes. A test that swaps one of them (the e2e tests'
+msiexec.exe) puts a new file in its place and never writes into the shared one.
 
 Only a file at the same path inside the other prefix is taken, and only when
 its bytes are the same. Inside one prefix every file keeps an inode of its

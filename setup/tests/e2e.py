@@ -166,11 +166,20 @@ def app_folder(program, recorder=True, broken_installer=False):
         if not wine_msiexec.exists():
             shutil.copy(system_msiexec, wine_msiexec)
         if broken_installer:
-            system_msiexec.write_bytes(b"not a program\n")
+            replace_file(system_msiexec, b"not a program\n")
         else:
-            shutil.copy(env["E2E_RECORDER"] if recorder else wine_msiexec, system_msiexec)
+            replace_file(system_msiexec, Path(env["E2E_RECORDER"] if recorder else wine_msiexec).read_bytes())
     RECORD.unlink(missing_ok=True)
     return app
+
+
+def replace_file(path, content):
+    """Puts a new file in path's place, never writing into the old one: the
+    prefixes' system files are links to one file shared by all prefixes under
+    the build folder (scripts/share-prefix-files.py)."""
+    temporary = path.with_name(path.name + ".new")
+    temporary.write_bytes(content)
+    os.replace(temporary, path)
 
 
 def system_msiexec_files():
