@@ -168,6 +168,9 @@ int wmain(int argc, wchar_t** argv)
     if (timed_out)
         std::printf("{\"timeout\": true}\n");
     std::printf("{\"exit_code\": %lu}\n", static_cast<unsigned long>(code));
+    // Written out now: stdout is a pipe, fully buffered, and what is still
+    // buffered is lost if anything goes wrong while the process exits.
+    std::fflush(stdout);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return 0;

@@ -151,7 +151,8 @@ class CrashTest(unittest.TestCase):
                 exit_code = record["exit_code"]
             elif "timeout" in record:
                 timed_out = True
-        self.assertIsNotNone(exit_code, "the driver gave no exit code: " + err[-2000:])
+        self.assertIsNotNone(exit_code, "the driver gave no exit code (its process ended with %s)\nstdout: %s\nstderr: %s"
+                             % (process.returncode, out[-2000:], err[-2000:]))
         self.assertFalse(timed_out, "the host did not end by itself")
         return Run(boxes, exit_code, timed_out)
 
@@ -394,6 +395,9 @@ class CrashTest(unittest.TestCase):
         ]
         for name, replies, expected, left in cases:
             with self.subTest(case=name):
+                # A case that failed leaves its files; the next starts afresh.
+                for stale in self.stored():
+                    os.remove(os.path.join(self.temp, stale))
                 self.make_stored_pair()
                 self.assertEqual(self.stored(), ["0.bxo", "0.bxr"])
                 server = self.server(replies) if replies is not None else None
@@ -405,8 +409,6 @@ class CrashTest(unittest.TestCase):
                 if server:
                     self.assertEqual([inflate_strictly(r.body)[:4] for r in server.received], expected)
                 self.assertEqual(self.stored(), left)
-                for stale in left:
-                    os.remove(os.path.join(self.temp, stale))
 
     def test_second_process_gives_up_stored_reports_after_one_second(self):
         self.make_stored_pair()
