@@ -119,7 +119,8 @@ class StoredReportTest(crash_tests.CrashTest):
         return subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def start(self, kind="wait", port=None, address=None):
-        return self.finish(self.start_host(kind, address or "127.0.0.1:%d" % (port or self.port)))
+        address = address or "127.0.0.1:%d" % (port or self.port)
+        return self.run_to_end(lambda: self.start_host(kind, address))
 
     def scripted(self, answers):
         server = ScriptedReportServer(answers)
